@@ -1,0 +1,98 @@
+/*
+ * session.h - the record of one client session and the process-wide table
+ * that turns session handles into records.
+ *
+ * A handle is the handle base plus the record's slot in the table. Records
+ * live in the library heap, never move while they exist, and belong to the
+ * thread that created them (or to the one they were attached to): every
+ * export that works on a session looks it up with FindSession, which
+ * refuses other threads. Fields that other threads read or write (cancel
+ * and blocking flags, status, transfer counters, idle state) are 32-bit
+ * values accessed atomically; the rest follows the owner-thread rule.
+ */
+#ifndef TW_SESSION_SESSION_H
+#define TW_SESSION_SESSION_H
+
+#include "platform/platform.h"
+#include "twmapav9.h"
+
+/* Sizes of the record's fixed text buffers. */
+#define SESSION_HOSTNAME_SIZE   256
+#define SESSION_CAPABILITY_SIZE 1024
+#define SESSION_COMMAND_SIZE    1024
+#define SESSION_RESULT_SIZE     8192
+#define SESSION_RECEIVE_SIZE    8192
+#define SESSION_MAILBOX_SIZE    256
+#define SESSION_TLS_BUFFER_SIZE 65536
+
+/* The table grows by this many slots at a time. */
+#define SESSION_TABLE_GROWTH 256
+
+struct CLIENTSESSION {
+    /* identity and ownership */
+    HCLIENT hClient;
+    LONG nSlot;
+    LONG volatile dwThreadId;     /* owner thread */
+    LONG volatile dwIdleThreadId; /* idle worker while one runs, else 0 */
+
+    /* socket */
+    UINT_PTR hSocket;             /* SOCKET; INVALID_SOCKET when none */
+
+    /* session heap, created on first use */
+    HANDLE volatile hHeap;
+
+    /* event notification */
+    HWND hNotifyWnd;
+    LONG volatile bInEventCallback;
+
+    /* timing and status */
+    LONG nTimeout;                /* seconds; 0 for no limit */
+    LONG volatile nStatus;
+
+    /* options given at connection (IMAP_OPTION_ bits) */
+    DWORD dwOptions;
+
+    /* message download: global-memory block of a download in progress */
+    HGLOBAL hMessageBuffer;
+
+    /* TLS buffers, allocated with the record from the session heap */
+    LPBYTE lpRecordBuffer;
+    LPBYTE lpPlainBuffer;
+};
+
+/* Sessions are created only while the library is initialized. Returns the
+   new handle or INVALID_CLIENT with the last error set. */
+HCLIENT AllocateSession(void);
+
+/* Closes and frees a session; ignored when the calling thread does not own
+   it (unless the session is free-threaded). Keeps the caller's last error. */
+void ReleaseSession(HCLIENT hClient);
+
+/* Lookup with the ownership test: NULL with TW_ERROR_INVALID_HANDLE or
+   TW_ERROR_NOT_HANDLE_OWNER. */
+CLIENTSESSION *FindSession(HCLIENT hClient);
+
+/* Lookup from any thread: NULL with TW_ERROR_INVALID_HANDLE. */
+CLIENTSESSION *FindSessionAnyThread(HCLIENT hClient);
+
+/* The first session whose socket is s, with the ownership test (the idle
+   worker does not count). */
+CLIENTSESSION *FindSessionBySocket(UINT_PTR s);
+
+/* The calling thread's session whose notification window is hwnd. */
+HCLIENT FindSessionByWindow(HWND hwnd);
+
+/* Slot lookup alone: no ownership test, no last error. */
+CLIENTSESSION *LookupSession(HCLIENT hClient);
+
+/* Releases every session, whichever thread owns it (library shutdown). */
+void ReleaseAllSessions(void);
+
+/* Forgets the table without freeing it (its memory goes with the library
+   heap at process detach). */
+void ForgetSessionTable(void);
+
+/* Number of slots in the table (for tests and diagnostics). */
+DWORD GetSessionTableSize(void);
+
+#endif
