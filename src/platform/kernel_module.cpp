@@ -42,16 +42,12 @@ enum MODULEKIND {
     MODULE_SHARED,
 };
 
-/* Opens what backs a built-in module; its export table, or NULL when the
-   backing library is absent (the module then does not exist). */
-typedef const PLATFORMEXPORT *(*OPENBUILTINPROC)(int *pcExports);
-
 struct MODULEREC {
     MODULEKIND kind;
     char szName[MAX_MODULE_NAME];          /* upper case, with extension */
     const PLATFORMEXPORT *rgExports;       /* built-in */
     int cExports;
-    OPENBUILTINPROC lpfnOpen;              /* built-in, may be NULL */
+    PLATFORMOPENPROC lpfnOpen;             /* built-in, may be NULL */
     char szSharedObject[MAX_SHARED_OBJECT];  /* shared */
     char szOrdinalPrefix[MAX_ORDINAL_PREFIX];
     void *hSharedObject;
@@ -66,6 +62,10 @@ static const PLATFORMEXPORT *OpenNormaliz(int *pcExports)
     return NULL;
 }
 
+/* The fixed records first; PlatformRegisterModule and
+   PlatformMapModuleName add to the free ones. A built-in stand-in of the
+   platform layer is listed here with its PLATFORMOPENPROC, which keeps its
+   object file in every link. */
 static MODULEREC g_rgModules[MAX_MODULES] = {
     { MODULE_IMAGE, "", NULL, 0, NULL, "", "", NULL, 0 },
     { MODULE_SELF, "TWMAPAV9.DLL", NULL, 0, NULL, "", "", NULL, 0 },

@@ -318,6 +318,13 @@ typedef struct _PLATFORMEXPORT {
     FARPROC lpfn;
 } PLATFORMEXPORT;
 
+/* How a built-in stand-in provides its exports: called at the first load
+   (and again after the last FreeLibrary); returns the table, or NULL when
+   what backs the module (a library opened at run time) is absent, so that
+   LoadLibraryA fails with ERROR_MOD_NOT_FOUND. The stand-ins of the
+   platform layer are listed with theirs in kernel_module.cpp. */
+typedef const PLATFORMEXPORT *(*PLATFORMOPENPROC)(int *pcExports);
+
 /* Makes lpszDllName a built-in module whose GetProcAddress answers from
    rgExports (kept by reference, so it must outlive the process's use of it).
    Registering a name again replaces its table. FALSE with
