@@ -36,24 +36,54 @@ struct CLIENTSESSION {
     LONG volatile dwIdleThreadId; /* idle worker while one runs, else 0 */
 
     /* socket */
-    UINT_PTR hSocket;             /* SOCKET; INVALID_SOCKET when none */
+    SOCKET hSocket;               /* INVALID_SOCKET when none */
 
     /* session heap, created on first use */
     HANDLE volatile hHeap;
 
     /* event notification */
-    HWND hNotifyWnd;
+    HWND hNotifyWnd;              /* window the socket notifications go to */
+    UINT uNotifyMsg;
     LONG volatile bInEventCallback;
 
-    /* timing and status */
+    /* timing and status; bBlocking, bCanceled and nStatus are read and
+       written by other threads */
     LONG nTimeout;                /* seconds; 0 for no limit */
+    LONG volatile bBlocking;
+    LONG volatile bCanceled;
     LONG volatile nStatus;
 
     /* options given at connection (IMAP_OPTION_ bits) */
     DWORD dwOptions;
 
+    /* engine flags */
+    BOOL bCommandPending;         /* a completion (or the greeting) is awaited */
+    BOOL bConnected;              /* the greeting has been read */
+    BOOL bClosed;                 /* a receive returned 0 */
+    BOOL bSecure;                 /* TLS is active */
+
+    /* open message and transfer counters (counters read by other threads) */
+    BOOL bMessageOpen;
+    LONG nOpenMessageId;
+    LONG volatile dwMessageLength;
+    LONG volatile dwMessageRead;
+    LONG volatile dwTransferStart;
+    LONG volatile dwTransferEnd;
+    LONG volatile bUploading;
+
     /* message download: global-memory block of a download in progress */
     HGLOBAL hMessageBuffer;
+
+    /* server */
+    INTERNET_ADDRESS ipRemoteAddress;
+    LONG nRemotePort;
+    char szHostName[SESSION_HOSTNAME_SIZE];
+
+    /* receive buffer: cbReceived bytes from nReceivePos on are not yet
+       handed out */
+    BYTE rgbReceive[SESSION_RECEIVE_SIZE];
+    LONG cbReceived;
+    LONG nReceivePos;
 
     /* TLS buffers, allocated with the record from the session heap */
     LPBYTE lpRecordBuffer;
@@ -77,7 +107,7 @@ CLIENTSESSION *FindSessionAnyThread(HCLIENT hClient);
 
 /* The first session whose socket is s, with the ownership test (the idle
    worker does not count). */
-CLIENTSESSION *FindSessionBySocket(UINT_PTR s);
+CLIENTSESSION *FindSessionBySocket(SOCKET s);
 
 /* The calling thread's session whose notification window is hwnd. */
 HCLIENT FindSessionByWindow(HWND hwnd);

@@ -5,10 +5,9 @@
 #include "session/session.h"
 #include "session/heap.h"
 #include "frame/frame.h"
+#include "net/connection.h"
 
 #include <string.h>
-
-#define NO_SOCKET (~(UINT_PTR)0)
 
 /* Guarded by the library lock. */
 static CLIENTSESSION **g_lpSessionTable;
@@ -81,7 +80,7 @@ HCLIENT AllocateSession(void)
         return INVALID_CLIENT;
     }
     g_lpSessionTable[nSlot] = lpSession;
-    lpSession->hSocket = NO_SOCKET;
+    lpSession->hSocket = INVALID_SOCKET;
     lpSession->nSlot = (LONG)nSlot;
     lpSession->dwThreadId = (LONG)GetCurrentThreadId();
     lpSession->hClient = (HCLIENT)(g_dwHandleBase + nSlot);
@@ -102,6 +101,8 @@ void ReleaseSession(HCLIENT hClient)
     CLIENTSESSION *lpSession = SlotRecord(hClient);
     if (lpSession != NULL && IsOwner(lpSession, GetCurrentThreadId(), false)) {
         AtomicWrite(&lpSession->bInEventCallback, 0);
+        if (lpSession->hSocket != INVALID_SOCKET)
+            CloseSocket(lpSession->hSocket);
         if (lpSession->hMessageBuffer != NULL)
             GlobalUnlock(lpSession->hMessageBuffer); /* the memory is the caller's */
         DestroySessionHeap(hClient);
@@ -130,7 +131,7 @@ CLIENTSESSION *FindSession(HCLIENT hClient)
     return lpSession;
 }
 
-CLIENTSESSION *FindSessionBySocket(UINT_PTR s)
+CLIENTSESSION *FindSessionBySocket(SOCKET s)
 {
     CLIENTSESSION *lpFound = NULL;
     LockLibrary();

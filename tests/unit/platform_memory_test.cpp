@@ -333,6 +333,7 @@ TEST(PlatformGlobal, FreedMovableHandleIsRefused)
 
 TEST(PlatformGlobalDeathTest, MovableHandleIsNotAnAddress)
 {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // other tests ran threads
     HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, 16);
     ASSERT_NE(nullptr, hMem);
     EXPECT_DEATH(*static_cast<volatile char *>(hMem) = 1, "");

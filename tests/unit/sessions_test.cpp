@@ -49,7 +49,7 @@ TEST_F(SessionTable, NewRecordHasItsDefaults)
     CLIENTSESSION *lp = FindSession(h);
     ASSERT_NE(nullptr, lp);
     EXPECT_EQ(h, lp->hClient);
-    EXPECT_EQ(~(UINT_PTR)0, lp->hSocket);
+    EXPECT_EQ(INVALID_SOCKET, lp->hSocket);
     EXPECT_EQ(IMAP_TIMEOUT, lp->nTimeout);
     EXPECT_EQ(GetCurrentThreadId(), (DWORD)lp->dwThreadId);
     ASSERT_NE(nullptr, lp->lpRecordBuffer);
