@@ -8,6 +8,7 @@
 #include "net/netiface.h"
 #include "net/stream.h"
 #include "net/waiting.h"
+#include "net/channel.h"
 
 #include <string.h>
 
@@ -67,6 +68,52 @@ static int RefillReceiveBuffer(HCLIENT hClient, CLIENTSESSION **lplpSession)
     return 1;
 }
 
+int ReceiveData(HCLIENT hClient, LPBYTE lpBuffer, int cbBuffer, BOOL bStopAtLineEnd)
+{
+    CLIENTSESSION *lpSession = FindSession(hClient);
+    if (lpSession == NULL)
+        return -1;
+    if (lpSession->cbReceived == 0 && lpSession->bClosed) {
+        ImapSetLastError(TW_ERROR_CONNECTION_CLOSED);
+        return -1;
+    }
+    int cbCopied = 0;
+    while (cbCopied < cbBuffer) {
+        if (lpSession->cbReceived == 0) {
+            int nRefill = RefillReceiveBuffer(hClient, &lpSession);
+            if (nRefill == 0)
+                break;
+            if (nRefill < 0) {
+                /* Bytes already handed over in this call are the caller's:
+                   a closed connection is reported by the next call. */
+                if (cbCopied > 0 && lpSession != NULL && lpSession->bClosed)
+                    break;
+                return -1;
+            }
+        }
+        /* Copy in bulk up to the end of the line or of the caller's room. */
+        const BYTE *lpStart = lpSession->rgbReceive + lpSession->nReceivePos;
+        int cb = lpSession->cbReceived;
+        if (cb > cbBuffer - cbCopied)
+            cb = cbBuffer - cbCopied;
+        bool bStop = false;
+        if (bStopAtLineEnd) {
+            const BYTE *lpEnd = (const BYTE *)memchr(lpStart, '\n', (size_t)cb);
+            if (lpEnd != NULL) {
+                cb = (int)(lpEnd - lpStart) + 1;
+                bStop = true;
+            }
+        }
+        memcpy(lpBuffer + cbCopied, lpStart, (size_t)cb);
+        cbCopied += cb;
+        lpSession->nReceivePos += cb;
+        lpSession->cbReceived -= cb;
+        if (bStop)
+            break;
+    }
+    return cbCopied;
+}
+
 extern "C" INT WINAPI ImapRead(HCLIENT hClient, LPBYTE lpBuffer, INT cbBuffer)
 {
     CLIENTSESSION *lpSession = FindSession(hClient);
@@ -80,52 +127,28 @@ extern "C" INT WINAPI ImapRead(HCLIENT hClient, LPBYTE lpBuffer, INT cbBuffer)
         ImapSetLastError(TW_ERROR_CONNECTION_CLOSED);
         return IMAP_ERROR;
     }
+    if (!lpSession->bMessageOpen)
+        return ReceiveData(hClient, lpBuffer, cbBuffer, TRUE);
 
-    int cbCopied = 0;
-    for (;;) {
-        if (lpSession->cbReceived == 0) {
-            int nRefill = RefillReceiveBuffer(hClient, &lpSession);
-            if (nRefill == 0)
-                break;
-            if (nRefill < 0) {
-                /* Bytes already handed over in this call are the caller's:
-                   a closed connection is reported by the next call. */
-                if (cbCopied > 0 && lpSession != NULL && lpSession->bClosed)
-                    break;
-                return IMAP_ERROR;
-            }
-        }
-
-        /* Copy in bulk up to the end of the line, of the open message or
-           of the caller's buffer, whichever comes first. */
-        const BYTE *lpStart = lpSession->rgbReceive + lpSession->nReceivePos;
-        int cb = lpSession->cbReceived;
-        if (cb > cbBuffer - cbCopied)
-            cb = cbBuffer - cbCopied;
-        bool bStop = false;
-        if (lpSession->bMessageOpen) {
-            DWORD dwLeft = (DWORD)lpSession->dwMessageLength - (DWORD)lpSession->dwMessageRead;
-            if ((DWORD)cb >= dwLeft) {
-                cb = (int)dwLeft;
-                bStop = true;
-            }
-        } else {
-            const BYTE *lpEnd = (const BYTE *)memchr(lpStart, '\n', (size_t)cb);
-            if (lpEnd != NULL) {
-                cb = (int)(lpEnd - lpStart) + 1;
-                bStop = true;
-            }
-        }
-        memcpy(lpBuffer + cbCopied, lpStart, (size_t)cb);
-        cbCopied += cb;
-        lpSession->nReceivePos += cb;
-        lpSession->cbReceived -= cb;
-        if (lpSession->bMessageOpen)
-            InterlockedExchangeAdd(&lpSession->dwMessageRead, cb);
-        if (bStop || cbCopied == cbBuffer)
-            break;
+    /* An open message: hand out its data, never more than it has left;
+       once it is all delivered, read the command's completion. */
+    DWORD dwLeft = (DWORD)lpSession->dwMessageLength - (DWORD)lpSession->dwMessageRead;
+    if (dwLeft == 0) {
+        int nResult = ImapGetResultCode(hClient);
+        lpSession = FindSession(hClient);
+        if (lpSession != NULL)
+            lpSession->bMessageOpen = FALSE;
+        if (nResult == -1 || nResult == IMAP_RESULT_NO || nResult == IMAP_RESULT_BAD)
+            return IMAP_ERROR;
+        ImapSetLastError(TW_ERROR_END_OF_MESSAGE_DATA);
+        return 0;
     }
-    return cbCopied;
+    int cb = (DWORD)cbBuffer < dwLeft ? cbBuffer : (int)dwLeft;
+    int n = ReceiveData(hClient, lpBuffer, cb, FALSE);
+    lpSession = FindSession(hClient);
+    if (n > 0 && lpSession != NULL)
+        InterlockedExchangeAdd(&lpSession->dwMessageRead, n);
+    return n;
 }
 
 extern "C" INT WINAPI ImapWrite(HCLIENT hClient, LPCBYTE lpBuffer, INT cbBuffer)

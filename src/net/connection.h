@@ -50,11 +50,14 @@ SOCKET OpenSocket(int nFamily);
 /* Half-closes the sending side (unless listening) and closes. */
 int CloseSocket(SOCKET s);
 
-/* Resolves the session's szHostName, opens its socket and connects it
-   within nTimeout seconds (one non-blocking connect and one wait). With a
-   notification window the connect is left to complete by notification and
-   TRUE is returned at once. FALSE with the library last error set; the
-   caller releases the session. */
-BOOL OpenConnection(HCLIENT hClient, HWND hEventWnd);
+/* Copies a host name into a session's 256-byte field. */
+void CopyHostName(char *lpszOut, const char *lpszHostName);
+
+/* Resolves the session's szHostName, opens its socket, attaches the event
+   window (or none) and connects within nTimeout seconds (one non-blocking
+   connect and one wait). With a window the connect is left to complete by
+   notification and TRUE is returned at once. FALSE with the library last
+   error set; the caller releases the session. */
+BOOL OpenConnection(HCLIENT hClient, HWND hEventWnd, UINT uNotifyMsg, UINT uEventMsg);
 
 #endif

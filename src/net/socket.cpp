@@ -8,6 +8,7 @@
 #include "net/connection.h"
 #include "net/waiting.h"
 #include "frame/frame.h"
+#include "events/events.h"
 
 #include <string.h>
 
@@ -62,7 +63,13 @@ int CloseSocket(SOCKET s)
     return g_SocketInterface.closesocket(s);
 }
 
-BOOL OpenConnection(HCLIENT hClient, HWND hEventWnd)
+void CopyHostName(char *lpszOut, const char *lpszHostName)
+{
+    strncpy(lpszOut, lpszHostName, HOSTNAME_MAX_LENGTH);
+    lpszOut[HOSTNAME_MAX_LENGTH] = '\0';
+}
+
+BOOL OpenConnection(HCLIENT hClient, HWND hEventWnd, UINT uNotifyMsg, UINT uEventMsg)
 {
     CLIENTSESSION *lpSession = FindSession(hClient);
     if (lpSession == NULL)
@@ -85,6 +92,11 @@ BOOL OpenConnection(HCLIENT hClient, HWND hEventWnd)
         return FALSE;
     }
 
+    if (SetNotifyWindow(hClient, uNotifyMsg, hEventWnd) != 0 || EnableEvents(hClient, hEventWnd, uEventMsg, ~0u) != 0)
+        return FALSE;
+    lpSession = FindSession(hClient);
+    if (lpSession == NULL)
+        return FALSE;
     if (hEventWnd == NULL) {
         u_long nNonBlocking = 1;
         SocketIoctl(lpSession->hSocket, FIONBIO, &nNonBlocking);

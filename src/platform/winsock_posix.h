@@ -60,8 +60,10 @@ typedef uintptr_t WS2_SOCKET;
 #define WS2_SD_SEND 1
 #define WS2_SD_BOTH 2
 
-#define WS2_FIONREAD ((int32_t)0x4004667F)
-#define WS2_FIONBIO ((int32_t)0x8004667E)
+/* ioctlsocket commands; compared in their low 32 bits, since the caller's
+   long is 32 bits on Windows and 64 here. */
+#define WS2_FIONREAD 0x4004667Fu
+#define WS2_FIONBIO 0x8004667Eu
 
 #define WS2_MSG_OOB 0x1
 #define WS2_MSG_PEEK 0x2

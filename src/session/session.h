@@ -25,6 +25,9 @@
 #define SESSION_MAILBOX_SIZE    256
 #define SESSION_TLS_BUFFER_SIZE 65536
 
+/* One callback slot per event bit. */
+#define SESSION_EVENT_SLOTS 8
+
 /* The table grows by this many slots at a time. */
 #define SESSION_TABLE_GROWTH 256
 
@@ -44,7 +47,37 @@ struct CLIENTSESSION {
     /* event notification */
     HWND hNotifyWnd;              /* window the socket notifications go to */
     UINT uNotifyMsg;
+    IMAPEVENTPROC lpEventProc[SESSION_EVENT_SLOTS];
+    DWORD dwEventParam[SESSION_EVENT_SLOTS];
+    HWND hEventWnd;               /* the application's window for events */
+    UINT uEventMsg;
+    UINT uEventMask;
+    DWORD dwPendingNotify;
+    BOOL bEventsFrozen;
     LONG volatile bInEventCallback;
+
+    /* protocol engine */
+    DWORD nCommandTag;            /* last tag number used, 1 to 9999 */
+    LONG nCommandId;              /* the last command's table identifier */
+    char szCommandLine[SESSION_COMMAND_SIZE];
+    BOOL bStreamResponses;        /* the caller reads each untagged line */
+    LONG nResultCode;
+    LONG nResponseNumber;
+    BOOL bTaggedResponse;
+    char szResultString[SESSION_RESULT_SIZE];
+    char szCapability[SESSION_CAPABILITY_SIZE];
+    BOOL bAuthenticated;
+
+    /* mailbox counters and attributes written by the response reader */
+    LONG nMessages;
+    LONG nRecentMessages;
+    LONG nUnseenMessageId;
+    DWORD dwFlags;
+    DWORD dwPermanentFlags;
+    DWORD dwMailboxUID;
+    DWORD dwNextMessageUID;
+    DWORD dwAccessMode;
+    BOOL bMailboxSelected;
 
     /* timing and status; bBlocking, bCanceled and nStatus are read and
        written by other threads */

@@ -35,7 +35,7 @@ protected:
     static HCLIENT Connect(ScriptedPeer &peer, int nTimeout = 2)
     {
         HCLIENT h = NewSession("127.0.0.1", peer.Port(), nTimeout);
-        if (h == INVALID_CLIENT || !OpenConnection(h, NULL))
+        if (h == INVALID_CLIENT || !OpenConnection(h, NULL, 9215, 0))
             return INVALID_CLIENT;
         FindSession(h)->bCommandPending = FALSE;
         return h;

@@ -51,7 +51,7 @@ TEST_F(Connection, RefusedConnection)
         nPort = gone.Port();
     }
     HCLIENT h = NewSession("127.0.0.1", nPort);
-    EXPECT_FALSE(OpenConnection(h, NULL));
+    EXPECT_FALSE(OpenConnection(h, NULL, 9215, 0));
     EXPECT_LAST_ERROR(TW_ERROR_CONNECTION_REFUSED);
 }
 
@@ -62,7 +62,7 @@ TEST_F(Connection, ConnectTimesOut)
         GTEST_SKIP() << "this system completes every loopback connect";
     HCLIENT h = NewSession("127.0.0.1", server.Port(), 1);
     auto t0 = Clock::now();
-    EXPECT_FALSE(OpenConnection(h, NULL));
+    EXPECT_FALSE(OpenConnection(h, NULL, 9215, 0));
     EXPECT_LAST_ERROR(TW_ERROR_OPERATION_TIMEOUT);
     long long ms = MillisecondsSince(t0);
     EXPECT_GE(ms, 900);
@@ -80,7 +80,7 @@ TEST_F(Connection, CancelEndsAConnectWait)
         ImapCancel(h);
     });
     auto t0 = Clock::now();
-    EXPECT_FALSE(OpenConnection(h, NULL));
+    EXPECT_FALSE(OpenConnection(h, NULL, 9215, 0));
     long long ms = MillisecondsSince(t0);
     canceller.join();
     EXPECT_LAST_ERROR(TW_ERROR_OPERATION_CANCELED);
@@ -92,7 +92,7 @@ TEST_F(Connection, UnresolvableNameFailsAsInvalidHostName)
     HCLIENT h = NewSession("nonexistent.invalid", 143);
     SOCKETINTERFACE saved = g_SocketInterface;
     g_SocketInterface.getaddrinfo = NotFound;
-    EXPECT_FALSE(OpenConnection(h, NULL));
+    EXPECT_FALSE(OpenConnection(h, NULL, 9215, 0));
     g_SocketInterface = saved;
     EXPECT_LAST_ERROR(TW_ERROR_INVALID_HOSTNAME);
 }

@@ -31,7 +31,7 @@ bool RunningOnWine()
 }
 
 // Waits, by spinning on the atomic alone, until nStep is reached; false
-// after about a few seconds without it. Makes no system call, so it leaves
+// after some seconds without it. Makes no system call, so it leaves
 // the last error alone.
 bool SpinUntil(const std::atomic<int> &step, int nStep)
 {
@@ -45,10 +45,10 @@ bool SpinUntil(const std::atomic<int> &step, int nStep)
 
 TEST(PlatformLastError, IsPerThread)
 {
-    // Starting and joining a thread may change the last error itself (on
-    // Windows the thread library calls TlsGetValue, which clears it), so
-    // each thread sets and reads its value while both run, each set falling
-    // between the other thread's set and read.
+    // Starting and joining a thread may change the last error itself (the
+    // Windows thread library's own calls clear it), so each thread sets and
+    // reads its value while both run, each set falling between the other
+    // thread's set and read.
     std::atomic<int> step(0);
     DWORD dwOther = 0;
     std::thread worker([&] {
