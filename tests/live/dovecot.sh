@@ -49,6 +49,15 @@ running_pid() {
     fi
 }
 
+# True while process $1 runs. An exited master waits as a zombie until init
+# reaps it, which can take a second or two here: a zombie counts as gone.
+alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+
 # True while something listens on 127.0.0.1:$1 (IPv4 table, hex port, state 0A).
 port_listening() {
     local hex
@@ -56,12 +65,19 @@ port_listening() {
     awk -v p=":$hex" '$2 ~ p"$" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6
 }
 
-# A port in our range that nothing listens on.
+# True while any TCP socket has $1 as its local port.
+port_in_use() {
+    local hex
+    hex=$(printf '%04X' "$1")
+    awk -v p=":$hex" '$2 ~ p"$" { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6
+}
+
+# A port in our range that no TCP socket uses.
 pick_port() {
     local i p
     for i in 1 2 3 4 5 6 7 8 9 10; do
         p=$((PORT_BASE + RANDOM % PORT_SPAN))
-        if ! port_listening "$p"; then
+        if ! port_in_use "$p"; then
             echo "$p"
             return 0
         fi
@@ -88,20 +104,22 @@ do_stop() {
     fi
     rm -f "$DIR/ports.env"
     [ -n "$pid" ] || return 0
+    # The master stops its children, waits a second for its log process and
+    # exits: about 1 s in all.
     kill -TERM "$pid" 2>/dev/null || true
     for ((i = 0; i < STOP_STEPS; i++)); do
-        kill -0 "$pid" 2>/dev/null || break
+        alive "$pid" || break
         sleep 0.1
     done
-    if kill -0 "$pid" 2>/dev/null; then
+    if alive "$pid"; then
         echo "dovecot.sh: master $pid ignored SIGTERM, killing it" >&2
         kill -KILL "$pid" 2>/dev/null || true
         for ((i = 0; i < 20; i++)); do
-            kill -0 "$pid" 2>/dev/null || break
+            alive "$pid" || break
             sleep 0.1
         done
     fi
-    kill -0 "$pid" 2>/dev/null && die "master $pid is still running"
+    alive "$pid" && die "master $pid is still running"
     # The login processes hold the listening socket too; they leave right
     # after the master.
     if [ -n "$port" ]; then
@@ -143,14 +161,14 @@ populate() {
     local env=$1 uid gid kind a b c d e n=0 k folder epoch base
     uid=$(id -u dovecot) gid=$(id -g dovecot)
     : > "$DIR/users"
-    while read -r kind a b c d e; do
+    while read -r kind a b c d e || [ -n "$kind" ]; do
         case "$kind" in
         '' | '#'*) ;;
         user)
-            case "$b" in *:*) die "layout.txt: password of $a contains ':'" ;; esac
+            case "$a$b" in *[:\']*) die "layout.txt: user $a: no ':' or single quote in names and passwords" ;; esac
             n=$((n + 1))
             # name:password:uid:gid:gecos:home:shell:extra fields
-            echo "$a:{PLAIN}$b:$uid:$gid::$DIR/home/$a::nodelay" >> "$DIR/users"
+            printf '%s\n' "$a:{PLAIN}$b:$uid:$gid::$DIR/home/$a::nodelay" >> "$DIR/users"
             make_maildir "$(maildir_of "$a" INBOX)"
             : > "$DIR/home/$a/Maildir/subscriptions"
             printf 'TW_LIVE_USER%d=%s\n' "$n" "$(env_quote "$a")" >> "$env"
@@ -173,7 +191,7 @@ populate() {
             ;;
         subscribe)
             # Stored with the maildir++ separator, as Dovecot writes them.
-            echo "${b//\//.}" >> "$DIR/home/$a/Maildir/subscriptions"
+            printf '%s\n' "${b//\//.}" >> "$DIR/home/$a/Maildir/subscriptions"
             ;;
         *) die "layout.txt: unknown directive '$kind'" ;;
         esac
@@ -184,11 +202,12 @@ populate() {
     k=0
     for folder in "${FOLDERS[@]}"; do
         k=$((k + 1))
-        {
-            echo "3 V$((UIDVALIDITY_BASE + k)) N${NEXT_UID[$folder]}"
-            [ -f "$folder/uids.tmp" ] && cat "$folder/uids.tmp"
-        } > "$folder/dovecot-uidlist"
-        rm -f "$folder/uids.tmp"
+        # Version 3 header: UIDVALIDITY, next UID; then "UID :file name".
+        echo "3 V$((UIDVALIDITY_BASE + k)) N${NEXT_UID[$folder]}" > "$folder/dovecot-uidlist"
+        if [ -f "$folder/uids.tmp" ]; then
+            cat "$folder/uids.tmp" >> "$folder/dovecot-uidlist"
+            rm -f "$folder/uids.tmp"
+        fi
     done
     chown -R dovecot:dovecot "$DIR/home"
     chown root:dovecot "$DIR/users" "$DIR/anonymous.users"
@@ -292,10 +311,12 @@ EOF
 }
 
 do_start() {
-    local env port try rc ok=
+    local env port try rc u ok=
     [ "$(id -u)" = 0 ] || die "must run as root (Dovecot switches to the dovecot and dovenull users)"
     command -v dovecot > /dev/null || die "dovecot not found (Debian package dovecot-imapd)"
-    id dovecot > /dev/null 2>&1 && id dovenull > /dev/null 2>&1 || die "users dovecot and dovenull missing"
+    for u in dovecot dovenull; do
+        id "$u" > /dev/null 2>&1 || die "user $u missing (it comes with the dovecot-core package)"
+    done
 
     # A previous run's directory: stop what runs there, then wipe it.
     if [ -e "$DIR" ]; then
