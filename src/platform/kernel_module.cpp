@@ -54,13 +54,11 @@ struct MODULEREC {
     LONG cRef;
 };
 
-/* NORMALIZ.DLL is IDN conversion over libidn2, opened at run time. Until
-   that stand-in exists the module is absent, which its callers handle. */
-static const PLATFORMEXPORT *OpenNormaliz(int *pcExports)
-{
-    *pcExports = 0;
-    return NULL;
-}
+/* The built-in stand-ins: WS2_32.DLL over BSD sockets (winsock.cpp) and
+   NORMALIZ.DLL over libidn2 opened at run time (normaliz.cpp), absent when
+   libidn2 is, which its callers handle. */
+extern "C" const PLATFORMEXPORT *PlatformWinsockExports(int *pcExports);
+extern "C" const PLATFORMEXPORT *PlatformNormalizeExports(int *pcExports);
 
 /* The fixed records first; PlatformRegisterModule and
    PlatformMapModuleName add to the free ones. A built-in stand-in of the
@@ -71,7 +69,8 @@ static MODULEREC g_rgModules[MAX_MODULES] = {
     { MODULE_SELF, "TWMAPAV9.DLL", NULL, 0, NULL, "", "", NULL, 0 },
     { MODULE_SHARED, "TWTRACE9.DLL", NULL, 0, NULL, "libtwtrace9.so.9",
       "TwTraceOrdinal", NULL, 0 },
-    { MODULE_BUILTIN, "NORMALIZ.DLL", NULL, 0, OpenNormaliz, "", "", NULL, 0 },
+    { MODULE_BUILTIN, "WS2_32.DLL", NULL, 0, PlatformWinsockExports, "", "", NULL, 0 },
+    { MODULE_BUILTIN, "NORMALIZ.DLL", NULL, 0, PlatformNormalizeExports, "", "", NULL, 0 },
 };
 
 static MODULEREC *const g_lpImage = &g_rgModules[0];

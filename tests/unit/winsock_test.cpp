@@ -159,8 +159,9 @@ TEST(WinsockStartup, VersionsAreNegotiated)
         EXPECT_LT(strlen(data.szDescription), sizeof(data.szDescription));
         EXPECT_GT(strlen(data.szDescription), 0u);
         EXPECT_LT(strlen(data.szSystemStatus), sizeof(data.szSystemStatus));
-        if (c.nResult == 0)
+        if (c.nResult == 0) {
             EXPECT_EQ(0, ws.WSACleanup());
+        }
     }
 }
 
@@ -256,7 +257,11 @@ struct SocketArgsCase {
 const SocketArgsCase kSocketArgsCases[] = {
     { "tcp", AF_INET, SOCK_STREAM, IPPROTO_TCP, 0 },
     { "stream, protocol 0", AF_INET, SOCK_STREAM, 0, 0 },
+    { "tcp, family left to the provider", AF_UNSPEC, SOCK_STREAM, IPPROTO_TCP, 0 },
+    { "no family, no protocol", AF_UNSPEC, SOCK_STREAM, 0, WSAEINVAL },
     { "unknown family", 99, SOCK_STREAM, 0, WSAEAFNOSUPPORT },
+    { "unknown type", AF_INET, 99, 0, WSAESOCKTNOSUPPORT },
+    { "unknown protocol", AF_INET, SOCK_STREAM, 99, WSAEPROTONOSUPPORT },
     { "stream over udp", AF_INET, SOCK_STREAM, IPPROTO_UDP, WSAEPROTONOSUPPORT },
 };
 
@@ -267,6 +272,9 @@ TEST_F(WinsockSocket, CreationChecksItsArguments)
         if (c.nError == 0) {
             SOCKET s = Keep(ws.socket(c.nFamily, c.nType, c.nProtocol));
             EXPECT_NE(INVALID_SOCKET, s) << "error " << Error();
+            int nType = 0, cb = sizeof(nType);
+            EXPECT_EQ(0, ws.getsockopt(s, SOL_SOCKET, SO_TYPE, (char *)&nType, &cb)) << "error " << Error();
+            EXPECT_EQ(SOCK_STREAM, nType);
         } else {
             EXPECT_WSA_FAILURE(INVALID_SOCKET, c.nError, Keep(ws.socket(c.nFamily, c.nType, c.nProtocol)));
         }
@@ -382,7 +390,6 @@ TEST_F(WinsockSocket, AddressesOfTheWrongSizeAreRefused)
     SOCKADDR_IN sin = V4(INADDR_LOOPBACK, 0);
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.bind(s, (struct sockaddr *)&sin, sizeof(sin) - 1));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.bind(s, NULL, sizeof(sin)));
-    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.connect(s, (struct sockaddr *)&sin, 8));
 }
 
 TEST_F(WinsockSocket, UnboundSocketHasNoNameAndCannotListen)
@@ -446,17 +453,25 @@ TEST_F(WinsockSocket, RefusedNonBlockingConnectShowsInTheExceptionSet)
     SOCKADDR_IN sin = V4(INADDR_LOOPBACK, uPort);
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEWOULDBLOCK, ws.connect(s, (struct sockaddr *)&sin, sizeof(sin)));
 
-    fd_set read = SetOf(s), write = SetOf(s), except = SetOf(s);
+    fd_set write = SetOf(s), except = SetOf(s);
     struct timeval tv = Millis(2000);
-    EXPECT_EQ(1, ws.select(64, &read, &write, &except, &tv)) << "error " << Error();
+    EXPECT_EQ(1, ws.select(64, NULL, &write, &except, &tv)) << "error " << Error();
     EXPECT_TRUE(InSet(except, s));
     EXPECT_EQ(0u, write.fd_count) << "a failed connect is not writable";
-    EXPECT_EQ(0u, read.fd_count);
 
-    int nPending = -1, cb = sizeof(nPending);
-    EXPECT_EQ(0, ws.getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&nPending, &cb)) << "error " << Error();
-    EXPECT_EQ(WSAECONNREFUSED, nPending);
-    EXPECT_EQ((int)sizeof(int), cb);
+    // Unlike POSIX, reading the error does not clear it, and the failure
+    // goes on showing.
+    for (int i = 0; i < 2; i++) {
+        int nPending = -1, cb = sizeof(nPending);
+        EXPECT_EQ(0, ws.getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&nPending, &cb)) << "error " << Error();
+        EXPECT_EQ(WSAECONNREFUSED, nPending);
+        EXPECT_EQ((int)sizeof(int), cb);
+    }
+    write = SetOf(s);
+    except = SetOf(s);
+    tv = Millis(0);
+    EXPECT_EQ(1, ws.select(64, NULL, &write, &except, &tv)) << "error " << Error();
+    EXPECT_TRUE(InSet(except, s));
 }
 
 TEST_F(WinsockSocket, NonBlockingReceiveWithoutDataWouldBlock)
@@ -528,10 +543,17 @@ TEST_F(WinsockSocket, ResetConnectionReportsConnectionReset)
     ASSERT_EQ(0, ws.setsockopt(sServer, SOL_SOCKET, SO_LINGER, (const char *)&lg, sizeof(lg))) << "error " << Error();
     EXPECT_EQ(0, Close(sServer));
     ASSERT_TRUE(WaitReadable(sClient)) << "a reset makes the socket readable";
+    // Windows' recv now fails with WSAECONNRESET; Wine's says 0, the end of
+    // the stream. Either way no data comes, and sending fails for good.
     char buf[8];
-    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAECONNRESET, ws.recv(sClient, buf, sizeof(buf), 0));
-    int nResult = ws.send(sClient, "x", 1, 0);
-    EXPECT_EQ(SOCKET_ERROR, nResult);
+    ws.WSASetLastError(kNoErrorYet);
+    int nResult = ws.recv(sClient, buf, sizeof(buf), 0);
+    if (nResult != 0) {
+        EXPECT_EQ(SOCKET_ERROR, nResult);
+        EXPECT_EQ(WSAECONNRESET, Error());
+    }
+    for (int i = 0; i < 2; i++)
+        EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAECONNRESET, ws.send(sClient, "x", 1, 0));
 }
 
 TEST_F(WinsockSocket, ReceiveAfterShutdownOfReceivingFails)
@@ -666,7 +688,7 @@ TEST_F(WinsockSocket, IoctlChecksCommandAndArgument)
     SOCKET s = Open();
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.ioctlsocket(s, FIONBIO, NULL));
     u_long ul = 0;
-    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEINVAL, ws.ioctlsocket(s, 0x12345678, &ul));
+    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEOPNOTSUPP, ws.ioctlsocket(s, 0x12345678, &ul));
 }
 
 TEST_F(WinsockSocket, ListeningSocketSaysSo)
@@ -688,16 +710,21 @@ struct OptionCase {
     int nLevel, nOption;
     DWORD dwSet;      // value written (as a 4-byte value)
     DWORD dwExpected; // value read back
+    int cbExpected;   // its size as reported
 };
 
 const OptionCase kOptionCases[] = {
-    { "SO_KEEPALIVE", SOL_SOCKET, SO_KEEPALIVE, 1, 1 },
-    { "SO_REUSEADDR", SOL_SOCKET, SO_REUSEADDR, 1, 1 },
-    { "SO_RCVBUF", SOL_SOCKET, SO_RCVBUF, 65535, 65535 },
-    { "SO_SNDBUF", SOL_SOCKET, SO_SNDBUF, 65535, 65535 },
-    { "SO_RCVTIMEO in milliseconds", SOL_SOCKET, SO_RCVTIMEO, 1500, 1500 },
-    { "SO_SNDTIMEO in milliseconds", SOL_SOCKET, SO_SNDTIMEO, 2000, 2000 },
-    { "TCP_NODELAY", IPPROTO_TCP, TCP_NODELAY, 1, 1 },
+    // Some BOOL options come back as a one-byte BOOLEAN.
+    { "SO_KEEPALIVE", SOL_SOCKET, SO_KEEPALIVE, 1, 1, 1 },
+    { "TCP_NODELAY", IPPROTO_TCP, TCP_NODELAY, 1, 1, 1 },
+    { "SO_REUSEADDR", SOL_SOCKET, SO_REUSEADDR, 1, 1, 4 },
+    // Sizes as set, not as the kernel accounts them.
+    { "SO_RCVBUF", SOL_SOCKET, SO_RCVBUF, 65535, 65535, 4 },
+    { "SO_SNDBUF", SOL_SOCKET, SO_SNDBUF, 65535, 65535, 4 },
+    // Milliseconds, also where the kernel's clock is coarser.
+    { "SO_RCVTIMEO", SOL_SOCKET, SO_RCVTIMEO, 1500, 1500, 4 },
+    { "SO_SNDTIMEO", SOL_SOCKET, SO_SNDTIMEO, 2000, 2000, 4 },
+    { "SO_RCVTIMEO of 5 ms", SOL_SOCKET, SO_RCVTIMEO, 5, 5, 4 },
 };
 
 TEST_F(WinsockSocket, OptionsReadBackWhatWasSet)
@@ -711,6 +738,7 @@ TEST_F(WinsockSocket, OptionsReadBackWhatWasSet)
         int cb = sizeof(dwValue);
         EXPECT_EQ(0, ws.getsockopt(s, c.nLevel, c.nOption, (char *)&dwValue, &cb)) << "error " << Error();
         EXPECT_EQ(c.dwExpected, dwValue);
+        EXPECT_EQ(c.cbExpected, cb);
     }
 }
 
@@ -742,10 +770,14 @@ TEST_F(WinsockSocket, OptionArgumentsAreChecked)
     SOCKET s = Open();
     int nValue = 0, cb = 0;
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&nValue, &cb));
+    cb = 2;
+    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.getsockopt(s, SOL_SOCKET, SO_RCVBUF, (char *)&nValue, &cb));
     cb = sizeof(nValue);
-    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.getsockopt(s, SOL_SOCKET, SO_ERROR, NULL, &cb));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&nValue, NULL));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOPROTOOPT, ws.getsockopt(s, SOL_SOCKET, 0x7777, (char *)&nValue, &cb));
+    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOPROTOOPT, ws.getsockopt(s, IPPROTO_TCP, 0x7777, (char *)&nValue, &cb));
+    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEINVAL, ws.getsockopt(s, 0x1234, SO_ERROR, (char *)&nValue, &cb));
+    EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOPROTOOPT, ws.setsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, (const char *)&nValue, sizeof(nValue)));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.setsockopt(s, SOL_SOCKET, SO_RCVBUF, NULL, sizeof(nValue)));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAEFAULT, ws.setsockopt(s, SOL_SOCKET, SO_RCVBUF, (const char *)&nValue, 2));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOPROTOOPT, ws.setsockopt(s, SOL_SOCKET, 0x7777, (const char *)&nValue, sizeof(nValue)));
