@@ -235,6 +235,7 @@ int ResolveHostName(const ADDRINFOA *lpHints, const char *lpszNode, ADDRINFOA **
             nError = g_SocketInterface.getaddrinfo(lpszNode, NULL, &hints, lplpResult);
         }
     }
+    TraceResolved(nError, lpszNode, NULL, &hints, lplpResult);
     SetSocketError((DWORD)nError);
     return nError;
 }

@@ -3,6 +3,7 @@
  * Windows Sockets, the socket layer's last error and the call wrappers.
  */
 #include "net/netiface.h"
+#include "frame/trace.h"
 
 #include <string.h>
 
@@ -153,46 +154,91 @@ void SetSocketTimedOut(void)
         return SOCKET_ERROR;                    \
     }
 
+/* Reports a socket call to the trace library: its result, then its own
+   arguments. The hook changes neither the result nor the socket error. */
+template <typename... ARGS>
+static void TraceSocketCall(int nOrdinal, ARGS... args)
+{
+    FARPROC lpfn = TraceEntry(nOrdinal);
+    if (lpfn == NULL)
+        return;
+    typedef void(WINAPI * PFN_HOOK)(ARGS...);
+    DWORD dwError = GetSocketError();
+    ((PFN_HOOK)(void (*)(void))lpfn)(args...);
+    SetSocketError(dwError);
+}
+
 int SocketRecv(SOCKET s, char *lpBuffer, int cbBuffer)
 {
     REQUIRE(recv);
-    return g_SocketInterface.recv(s, lpBuffer, cbBuffer, 0);
+    int n = g_SocketInterface.recv(s, lpBuffer, cbBuffer, 0);
+    TraceSocketCall(TRACE_RECV, n, s, lpBuffer, cbBuffer, 0);
+    return n;
 }
 
 int SocketSend(SOCKET s, const char *lpBuffer, int cbBuffer)
 {
     REQUIRE(send);
-    return g_SocketInterface.send(s, lpBuffer, cbBuffer, 0);
+    int n = g_SocketInterface.send(s, lpBuffer, cbBuffer, 0);
+    TraceSocketCall(TRACE_SEND, n, s, lpBuffer, cbBuffer, 0);
+    return n;
 }
 
 int SocketSelect(int nfds, fd_set *lpRead, fd_set *lpWrite, fd_set *lpExcept, const struct timeval *lpTimeout)
 {
     REQUIRE(select);
-    return g_SocketInterface.select(nfds, lpRead, lpWrite, lpExcept, lpTimeout);
+    int n = g_SocketInterface.select(nfds, lpRead, lpWrite, lpExcept, lpTimeout);
+    if (n == SOCKET_ERROR)
+        TraceSocketCall(TRACE_SELECT, n, nfds, lpRead, lpWrite, lpExcept, lpTimeout);
+    return n;
 }
 
 int SocketIoctl(SOCKET s, long nCommand, u_long *lpArgument)
 {
     REQUIRE(ioctlsocket);
-    return g_SocketInterface.ioctlsocket(s, nCommand, lpArgument);
+    int n = g_SocketInterface.ioctlsocket(s, nCommand, lpArgument);
+    TraceSocketCall(TRACE_IOCTLSOCKET, n, s, nCommand, lpArgument);
+    return n;
 }
 
 int SocketConnect(SOCKET s, const struct sockaddr *lpAddress, int cbAddress)
 {
     REQUIRE(connect);
-    return g_SocketInterface.connect(s, lpAddress, cbAddress);
+    int n = g_SocketInterface.connect(s, lpAddress, cbAddress);
+    TraceSocketCall(TRACE_CONNECT, n, s, lpAddress, cbAddress);
+    return n;
 }
 
 int SocketPendingError(SOCKET s, char *lpValue, int *lpcbValue)
 {
     REQUIRE(getsockopt);
-    return g_SocketInterface.getsockopt(s, SOL_SOCKET, SO_ERROR, lpValue, lpcbValue);
+    int n = g_SocketInterface.getsockopt(s, SOL_SOCKET, SO_ERROR, lpValue, lpcbValue);
+    TraceSocketCall(TRACE_GETSOCKOPT, n, s, (int)SOL_SOCKET, (int)SO_ERROR, lpValue, lpcbValue);
+    return n;
 }
 
 int SocketAsyncSelect(SOCKET s, HWND hwnd, UINT uMsg, long lEvents)
 {
     REQUIRE(WSAAsyncSelect);
-    return g_SocketInterface.WSAAsyncSelect(s, hwnd, uMsg, lEvents);
+    int n = g_SocketInterface.WSAAsyncSelect(s, hwnd, uMsg, lEvents);
+    TraceSocketCall(TRACE_ASYNCSELECT, n, s, hwnd, uMsg, lEvents);
+    return n;
+}
+
+void TraceSocketCreated(SOCKET s, int nFamily, int nType, int nProtocol)
+{
+    TraceSocketCall(TRACE_SOCKET, s, nFamily, nType, nProtocol);
+}
+
+void TraceSocketClosed(int nResult, SOCKET s)
+{
+    TraceSocketCall(TRACE_CLOSESOCKET, nResult, s);
+}
+
+void TraceResolved(int nResult, const char *lpszNode, const char *lpszService, const ADDRINFOA *lpHints,
+                   ADDRINFOA **lplpResult)
+{
+    TraceSocketCall(TRACE_GETADDRINFO, nResult, lpszNode, lpszService, lpHints, lplpResult);
 }
 
 u_long HostToNetLong(u_long x)

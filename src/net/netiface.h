@@ -141,6 +141,13 @@ int SocketConnect(SOCKET s, const struct sockaddr *lpAddress, int cbAddress);
 int SocketPendingError(SOCKET s, char *lpValue, int *lpcbValue);
 int SocketAsyncSelect(SOCKET s, HWND hwnd, UINT uMsg, long lEvents);
 
+/* Trace hooks of the composite socket operations (socket creation, close,
+   resolution), for the trace library when it is loaded. */
+void TraceSocketCreated(SOCKET s, int nFamily, int nType, int nProtocol);
+void TraceSocketClosed(int nResult, SOCKET s);
+void TraceResolved(int nResult, const char *lpszNode, const char *lpszService, const ADDRINFOA *lpHints,
+                   ADDRINFOA **lplpResult);
+
 /* Byte order; they reverse the bytes themselves when the entry point is
    missing. */
 u_long HostToNetLong(u_long x);

@@ -30,9 +30,11 @@ SOCKET OpenSocket(int nFamily)
     const OSVERSIONINFOA *lpVersion = GetSystemVersion();
     if (nFamily == AF_INET6 && lpVersion->dwMajorVersion == 5 && lpVersion->dwMinorVersion == 0) {
         SetSocketError(WSAEAFNOSUPPORT);
+        TraceSocketCreated(INVALID_SOCKET, nFamily, SOCK_STREAM, IPPROTO_TCP);
         return INVALID_SOCKET;
     }
     SOCKET s = g_SocketInterface.socket(nFamily, SOCK_STREAM, IPPROTO_TCP);
+    TraceSocketCreated(s, nFamily, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return INVALID_SOCKET;
     /* The results of these calls do not matter: defaults are fine too. */
@@ -60,7 +62,9 @@ int CloseSocket(SOCKET s)
             nListening == 0 && g_SocketInterface.shutdown != NULL)
             g_SocketInterface.shutdown(s, SD_SEND);
     }
-    return g_SocketInterface.closesocket(s);
+    int nResult = g_SocketInterface.closesocket(s);
+    TraceSocketClosed(nResult, s);
+    return nResult;
 }
 
 void CopyHostName(char *lpszOut, const char *lpszHostName)

@@ -4,6 +4,7 @@
  */
 #include "support/netfixture.h"
 #include "frame/frame.h"
+#include "frame/trace.h"
 
 #include <chrono>
 #include <thread>
@@ -120,6 +121,57 @@ TEST_F(Connection, NetworkStartsAndReleasesInPairs)
     EXPECT_EQ(0u, StartNetworkInterface());
     EXPECT_EQ(0, ReleaseNetworkInterface());
     EXPECT_NE(nullptr, g_SocketInterface.WSAStartup) << "the table stays filled";
+}
+
+} // namespace
+
+namespace {
+
+int g_nSelectHooks, g_nRecvHooks, g_nRecvResult;
+
+void WINAPI SelectHook(int, int, fd_set *, fd_set *, fd_set *, const struct timeval *)
+{
+    g_nSelectHooks++;
+    SetSocketError(12345); /* a hook must not change what the caller sees */
+}
+
+void WINAPI RecvHook(int nResult, SOCKET, char *, int, int)
+{
+    g_nRecvHooks++;
+    g_nRecvResult = nResult;
+}
+
+TEST_F(Connection, TraceHooksSeeSocketCalls)
+{
+    ScriptedPeer peer;
+    peer.Send("* OK\r\n").Pause(200);
+    peer.Start();
+    HCLIENT h = Connect(peer);
+    ASSERT_NE(INVALID_CLIENT, h);
+    SOCKET s = FindSession(h)->hSocket;
+    g_rgTraceEntries[TRACE_SELECT - TRACE_FIRST_ORDINAL] = (FARPROC)(void (*)(void))SelectHook;
+    g_rgTraceEntries[TRACE_RECV - TRACE_FIRST_ORDINAL] = (FARPROC)(void (*)(void))RecvHook;
+
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    struct timeval tv = {1, 0};
+    EXPECT_EQ(1, SocketSelect(64, &set, NULL, NULL, &tv));
+    EXPECT_EQ(0, g_nSelectHooks) << "a select that does not fail is not reported";
+    fd_set empty;
+    FD_ZERO(&empty);
+    EXPECT_EQ(SOCKET_ERROR, SocketSelect(64, &empty, &empty, &empty, &tv));
+    DWORD dwError = GetSocketError();
+    EXPECT_EQ(1, g_nSelectHooks);
+    EXPECT_NE(12345u, dwError);
+
+    char buf[16];
+    EXPECT_EQ(6, SocketRecv(s, buf, sizeof buf));
+    EXPECT_EQ(1, g_nRecvHooks);
+    EXPECT_EQ(6, g_nRecvResult);
+
+    for (auto &e : g_rgTraceEntries)
+        e = NULL;
 }
 
 } // namespace
