@@ -9,6 +9,7 @@
 #include "net/stream.h"
 #include "net/waiting.h"
 #include "net/channel.h"
+#include "events/events.h"
 
 #include <string.h>
 
@@ -28,6 +29,7 @@ static int RefillReceiveBuffer(HCLIENT hClient, CLIENTSESSION **lplpSession)
         AtomicWrite(&lpSession->bBlocking, 0);
         AtomicWrite(&lpSession->nStatus, IMAP_STATUS_IDLE);
         if (InterlockedExchange(&lpSession->bCanceled, 0)) {
+            RaiseEvent(hClient, IMAP_EVENT_CANCEL, TW_ERROR_OPERATION_CANCELED);
             ImapSetLastError(TW_ERROR_OPERATION_CANCELED);
             return -1;
         }
@@ -172,17 +174,14 @@ extern "C" INT WINAPI ImapWrite(HCLIENT hClient, LPCBYTE lpBuffer, INT cbBuffer)
         lpSession = FindSession(hClient);
         if (lpSession == NULL)
             return IMAP_ERROR;
-        DWORD dwError = 0;
-        if (InterlockedExchange(&lpSession->bCanceled, 0))
-            dwError = TW_ERROR_OPERATION_CANCELED;
-        else if (nWait == 0)
-            dwError = TW_ERROR_OPERATION_TIMEOUT;
-        else if (nWait < 0)
-            dwError = GetSocketError();
-        if (nWait <= 0 || dwError != 0) {
+        UINT nEvent;
+        DWORD dwError = TakeWriteWaitError(lpSession, nWait, &nEvent);
+        if (dwError != 0 || nWait <= 0) {
             AtomicWrite(&lpSession->bBlocking, 0);
             AtomicWrite(&lpSession->nStatus, IMAP_STATUS_IDLE);
             ImapSetLastError(dwError);
+            if (nEvent != 0)
+                RaiseEvent(hClient, nEvent, dwError);
             return IMAP_ERROR;
         }
     }

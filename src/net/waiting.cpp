@@ -55,6 +55,24 @@ int WaitForSocket(CLIENTSESSION *lpSession, SOCKETWAIT nWait)
     return SlicedWait(lpSession, nWait, NULL, TimeoutMilliseconds(lpSession->nTimeout));
 }
 
+DWORD TakeWriteWaitError(CLIENTSESSION *lpSession, int nWait, UINT *lpnEvent)
+{
+    DWORD dwError = 0;
+    *lpnEvent = 0;
+    if (InterlockedExchange(&lpSession->bCanceled, 0)) {
+        dwError = TW_ERROR_OPERATION_CANCELED;
+        *lpnEvent = IMAP_EVENT_CANCEL;
+    } else if (nWait == 0) {
+        dwError = TW_ERROR_OPERATION_TIMEOUT;
+        *lpnEvent = IMAP_EVENT_TIMEOUT;
+    } else if (nWait < 0) {
+        dwError = GetSocketError();
+        if (dwError != 0 && dwError <= 0xFFFF)
+            dwError |= 0x80040000;
+    }
+    return dwError;
+}
+
 int WaitForConnect(CLIENTSESSION *lpSession)
 {
     LONG nTimeout = lpSession->nTimeout != 0 ? lpSession->nTimeout : IMAP_TIMEOUT;

@@ -23,6 +23,12 @@ enum SOCKETWAIT { WAIT_READ, WAIT_WRITE };
  */
 int WaitForSocket(CLIENTSESSION *lpSession, SOCKETWAIT nWait);
 
+/* The error a write wait ended with: TW_ERROR_OPERATION_CANCELED when a
+   cancel was requested (the request is honoured and cleared), the time-out,
+   the folded socket error, or 0 when the socket is writable; *lpnEvent gets
+   the event to raise for it (IMAP_EVENT_CANCEL, IMAP_EVENT_TIMEOUT or 0). */
+DWORD TakeWriteWaitError(CLIENTSESSION *lpSession, int nWait, UINT *lpnEvent);
+
 /* The connect wait: writable (connected) or in the exception set (failed),
    within nTimeout seconds (20 when 0). Returns 0 when connected, or -1 with
    the library last error set. */

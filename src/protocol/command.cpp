@@ -92,16 +92,12 @@ BOOL SendAll(CLIENTSESSION *lpSession, const char *lpBuffer, int cbBuffer)
         lpSession = FindSession(hClient);
         if (lpSession == NULL)
             return FALSE;
-        if (InterlockedExchange(&lpSession->bCanceled, 0)) {
-            ImapSetLastError(TW_ERROR_OPERATION_CANCELED);
-            return FALSE;
-        }
-        if (nWait == 0) {
-            ImapSetLastError(TW_ERROR_OPERATION_TIMEOUT);
-            return FALSE;
-        }
-        if (nWait < 0) {
-            ImapSetLastError(GetSocketError());
+        UINT nEvent;
+        DWORD dwError = TakeWriteWaitError(lpSession, nWait, &nEvent);
+        if (dwError != 0 || nWait <= 0) {
+            ImapSetLastError(dwError);
+            if (nEvent != 0)
+                RaiseEvent(hClient, nEvent, dwError);
             return FALSE;
         }
     }

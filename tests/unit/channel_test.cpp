@@ -152,6 +152,15 @@ TEST_F(Channel, CancelFromAnotherThreadEndsAnUnboundedRead)
     EXPECT_EQ(0, FindSession(h)->bCanceled) << "an honoured cancel is cleared";
 }
 
+UINT g_nLastEvent;
+DWORD g_dwLastEventError;
+
+void CALLBACK OnEvent(HCLIENT, UINT nEvent, DWORD dwError, DWORD)
+{
+    g_nLastEvent = nEvent;
+    g_dwLastEventError = dwError;
+}
+
 TEST_F(Channel, CancelWithNothingRunningCancelsTheNextRead)
 {
     ScriptedPeer peer;
@@ -159,10 +168,13 @@ TEST_F(Channel, CancelWithNothingRunningCancelsTheNextRead)
     peer.Start();
     HCLIENT h = Connect(peer);
     ASSERT_NE(INVALID_CLIENT, h);
+    ImapRegisterEvent(h, IMAP_EVENT_CANCEL | IMAP_EVENT_TIMEOUT, OnEvent, 0);
     EXPECT_EQ(0, ImapCancel(h));
     BYTE b[16];
     EXPECT_EQ(-1, ImapRead(h, b, sizeof b));
     EXPECT_LAST_ERROR(TW_ERROR_OPERATION_CANCELED);
+    EXPECT_EQ((UINT)IMAP_EVENT_CANCEL, g_nLastEvent);
+    EXPECT_EQ(TwHex(TW_ERROR_OPERATION_CANCELED), TwHex(g_dwLastEventError));
     EXPECT_EQ("* OK\r\n", Read(h)) << "the data is still there";
     EXPECT_EQ(-1, ImapCancel(INVALID_CLIENT));
     EXPECT_LAST_ERROR(TW_ERROR_OPERATION_NOT_BLOCKING);
@@ -186,6 +198,13 @@ TEST_F(Channel, WriteSendsAndRefusesWhatItMust)
     EXPECT_EQ(-1, ImapWrite(h, line, 12));
     EXPECT_LAST_ERROR(TW_ERROR_OPERATION_IN_PROGRESS);
     FindSession(h)->bCommandPending = FALSE;
+    ImapRegisterEvent(h, IMAP_EVENT_CANCEL, OnEvent, 0);
+    g_nLastEvent = 0;
+    EXPECT_EQ(0, ImapCancel(h));
+    EXPECT_EQ(-1, ImapWrite(h, line, 12)) << "a pending cancel ends the next write";
+    EXPECT_LAST_ERROR(TW_ERROR_OPERATION_CANCELED);
+    EXPECT_EQ((UINT)IMAP_EVENT_CANCEL, g_nLastEvent);
+    EXPECT_FALSE(ImapIsBlocking(h));
     EXPECT_EQ(12, ImapWrite(h, line, 12));
     EXPECT_EQ(IMAP_STATUS_IDLE, ImapGetStatus(h));
     EXPECT_TRUE(peer.Finish());
