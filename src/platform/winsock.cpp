@@ -1055,6 +1055,10 @@ static int WINAPI WsaGetSockOpt(WS2_SOCKET s, int nLevel, int nName, char *lpVal
         PollConnect(use);
         SOCKETSLOT slot = use.Snapshot();
         nValue = slot.state == SOCKSTATE_FAILED ? slot.nConnectError : TakePosixError(use.Fd());
+        /* Reading took the reset from Linux; recv and send go on
+           reporting it. */
+        if (nValue == WS2_WSAECONNRESET)
+            use.Update([](SOCKETSLOT &changed) { changed.fReset = true; });
         break;
     }
     }
@@ -1244,7 +1248,7 @@ static long long MonotonicMillis(void)
 
 /* nfds is ignored. A NULL time-out waits for ever, {0, 0} only looks. The
    sets are rewritten to hold the ready sockets, in their order; the result
-   counts every socket in every set. */
+   counts each ready socket once per set. */
 static int WINAPI WsaSelect(int nfds, struct WS2_fd_set *lpRead, struct WS2_fd_set *lpWrite,
                             struct WS2_fd_set *lpExcept, const struct WS2_timeval *lpTimeout)
 {
@@ -1260,8 +1264,6 @@ static int WINAPI WsaSelect(int nfds, struct WS2_fd_set *lpRead, struct WS2_fd_s
         cTotal += lpSet->fd_count;
     }
     if (cTotal == 0)
-        return WsaFail(WS2_WSAEINVAL);
-    if (lpTimeout != NULL && (lpTimeout->tv_sec < 0 || lpTimeout->tv_usec < 0))
         return WsaFail(WS2_WSAEINVAL);
 
     SelectHolds holds;
@@ -1291,10 +1293,12 @@ static int WINAPI WsaSelect(int nfds, struct WS2_fd_set *lpRead, struct WS2_fd_s
     if (nError != 0)
         return WsaFail(nError);
 
+    /* A negative time-out only looks, like a zero one. */
     long long llDeadline = -1;
-    if (lpTimeout != NULL)
-        llDeadline = MonotonicMillis() + (long long)lpTimeout->tv_sec * 1000 +
-                     (lpTimeout->tv_usec + 999) / 1000;
+    if (lpTimeout != NULL) {
+        long long llMillis = (long long)lpTimeout->tv_sec * 1000 + ((long long)lpTimeout->tv_usec + 999) / 1000;
+        llDeadline = MonotonicMillis() + (llMillis > 0 ? llMillis : 0);
+    }
     std::vector<struct pollfd> rgPoll(holds.entries.size());
     int cReady = 0;
     for (;;) {
@@ -1350,10 +1354,14 @@ static int WINAPI WsaSelect(int nfds, struct WS2_fd_set *lpRead, struct WS2_fd_s
         struct WS2_fd_set *lpSet = rgSets[k];
         if (lpSet == NULL)
             continue;
+        /* A socket listed twice is kept once. */
         uint32_t cKept = 0;
         for (uint32_t j = 0; j < lpSet->fd_count; j++) {
             WS2_SOCKET s = lpSet->fd_array[j];
-            if (holds.Find(s)->fReady & (1u << k))
+            bool fKept = false;
+            for (uint32_t n = 0; n < cKept && !fKept; n++)
+                fKept = lpSet->fd_array[n] == s;
+            if (!fKept && (holds.Find(s)->fReady & (1u << k)))
                 lpSet->fd_array[cKept++] = s;
         }
         lpSet->fd_count = cKept;

@@ -93,6 +93,7 @@ const IdnCase kToAsciiCases[] = {
     { "non-ASCII label", u"b\u00FCcher.example", u"xn--bcher-kva.example" },
     { "one label", u"\u0105.", u"xn--2da." },
     { "letters folded first", u"B\u00DCCHER.example", u"xn--bcher-kva.example" },
+    { "ASCII labels folded with the rest", u"IMAP.B\u00FCcher.Example", u"imap.xn--bcher-kva.example" },
     { "sharp s becomes ss", u"fa\u00DF.example", u"fass.example" },
     { "ideographic full stop", u"b\u00FCcher\u3002example", u"xn--bcher-kva.example" },
     { "no STD3 rules by default", u"http://t\u0107", u"xn--http://t-78a" },
@@ -121,6 +122,7 @@ const IdnCase kNameprepCases[] = {
     { "empty label", u"a..a", ErrorText(ERROR_INVALID_NAME) },
     { "non-ASCII folded", u"B\u00DCCHER.example", u"b\u00FCcher.example" },
     { "compatibility form", u"\uFB01sh.example", u"fish.example" },
+    { "letter beyond the BMP", u"\U0001D49C.example", u"a.example" },
     { "soft hyphen dropped", u"b\u00FC\u00ADcher.example", u"b\u00FCcher.example" },
 };
 

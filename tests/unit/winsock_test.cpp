@@ -6,8 +6,11 @@
 //
 // All traffic stays on the loopback interface, on ports the system picks.
 #include "winsock_api.h"
+#include "platform/winsock_posix.h" /* IPV6_V6ONLY, which the library does not use */
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -238,7 +241,7 @@ TEST(WinsockStartup, LastCleanupClosesSockets)
 
 // ---- Socket handles -----------------------------------------------------
 
-TEST_F(WinsockSocket, HandlesAreNotSmallNumbersAndCloseOnce)
+TEST_F(WinsockSocket, HandleClosesOnce)
 {
     SOCKET s = ws.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(INVALID_SOCKET, s) << "error " << Error();
@@ -246,6 +249,41 @@ TEST_F(WinsockSocket, HandlesAreNotSmallNumbersAndCloseOnce)
     EXPECT_EQ(0, ws.closesocket(s));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOTSOCK, ws.closesocket(s));
     EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAENOTSOCK, ws.closesocket(INVALID_SOCKET));
+}
+
+// Handles made and closed on several threads at once stay distinct while
+// open, and each closes once.
+TEST_F(WinsockSocket, HandlesStayDistinctAcrossThreads)
+{
+    const int kThreads = 4, kRounds = 25, kBatch = 8;
+    std::mutex lock;
+    std::set<SOCKET> open;
+    std::atomic<int> cProblems(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([&] {
+            for (int r = 0; r < kRounds; r++) {
+                SOCKET rgs[kBatch];
+                for (SOCKET &s : rgs) {
+                    s = ws.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+                    std::lock_guard<std::mutex> guard(lock);
+                    if (s == INVALID_SOCKET || !open.insert(s).second)
+                        cProblems++;
+                }
+                for (SOCKET s : rgs) {
+                    {
+                        std::lock_guard<std::mutex> guard(lock);
+                        open.erase(s);
+                    }
+                    if (ws.closesocket(s) != 0)
+                        cProblems++;
+                }
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(0, cProblems.load());
 }
 
 struct SocketArgsCase {
@@ -551,6 +589,7 @@ TEST_F(WinsockSocket, ResetConnectionReportsConnectionReset)
     if (nResult != 0) {
         EXPECT_EQ(SOCKET_ERROR, nResult);
         EXPECT_EQ(WSAECONNRESET, Error());
+        EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAECONNRESET, ws.recv(sClient, buf, sizeof(buf), 0)); // and goes on failing
     }
     for (int i = 0; i < 2; i++)
         EXPECT_WSA_FAILURE(SOCKET_ERROR, WSAECONNRESET, ws.send(sClient, "x", 1, 0));
@@ -673,6 +712,22 @@ TEST_F(WinsockSocket, SelectCountsEverySetAndKeepsOnlyTheReady)
     EXPECT_EQ(sClient, write.fd_array[0]);
 }
 
+TEST_F(WinsockSocket, SelectReportsASocketListedTwiceOnce)
+{
+    SOCKET sClient, sServer;
+    ConnectedPair(&sClient, &sServer);
+    EXPECT_EQ(1, ws.send(sServer, "x", 1, 0));
+    ASSERT_TRUE(WaitReadable(sClient));
+    fd_set read;
+    read.fd_array[0] = sClient;
+    read.fd_array[1] = sClient;
+    read.fd_count = 2;
+    struct timeval tv = Millis(0);
+    EXPECT_EQ(1, ws.select(0, &read, NULL, NULL, &tv)) << "error " << Error();
+    ASSERT_EQ(1u, read.fd_count);
+    EXPECT_EQ(sClient, read.fd_array[0]);
+}
+
 TEST_F(WinsockSocket, SelectOnAFreshSocketReportsNothing)
 {
     SOCKET s = Open();
@@ -757,12 +812,16 @@ TEST_F(WinsockSocket, LingerIsTwoShorts)
     EXPECT_EQ(7, lg.l_linger);
 }
 
-TEST_F(WinsockSocket, SocketTypeIsStream)
+// Winsock's IPv6 sockets take no IPv4 traffic unless asked to.
+TEST_F(WinsockSocket, IPv6SocketsStartIPv6Only)
 {
-    SOCKET s = Open();
-    int nType = 0, cb = sizeof(nType);
-    EXPECT_EQ(0, ws.getsockopt(s, SOL_SOCKET, SO_TYPE, (char *)&nType, &cb)) << "error " << Error();
-    EXPECT_EQ(SOCK_STREAM, nType);
+    SOCKET s = Open(AF_INET6);
+    if (s == INVALID_SOCKET)
+        GTEST_SKIP() << "no IPv6 here";
+    DWORD dwValue = 0;
+    int cb = sizeof(dwValue);
+    EXPECT_EQ(0, ws.getsockopt(s, IPPROTO_IPV6, WS2_IPV6_V6ONLY, (char *)&dwValue, &cb)) << "error " << Error();
+    EXPECT_EQ(1u, dwValue);
 }
 
 TEST_F(WinsockSocket, OptionArgumentsAreChecked)
