@@ -2,6 +2,7 @@
 # Builds both targets from a clean tree and runs every test:
 #   build/linux   Linux library and tests
 #   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/tsan    the same under ThreadSanitizer
 #   build/win32   TWMAPAV9.DLL for 32-bit Windows (the product)
 #   build/win64   the same library as a 64-bit DLL
 # Windows test programs run under Wine. A machine whose kernel cannot execute
@@ -50,6 +51,8 @@ mkdir -p build
 build linux -DCMAKE_BUILD_TYPE=Debug && run_ctest linux
 build asan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=address,undefined && \
   ASAN_OPTIONS=detect_leaks=1 run_ctest asan
+build tsan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=thread && \
+  TSAN_OPTIONS=halt_on_error=1 run_ctest tsan
 if build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake; then
   if can_run_32bit; then
     run_ctest win32
