@@ -6,6 +6,7 @@
 #include "events/events.h"
 #include "frame/frame.h"
 #include "net/connection.h"
+#include "net/waiting.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -31,6 +32,12 @@ extern "C" HCLIENT WINAPI ImapAsyncConnectA(LPCSTR lpszHostName, INT nRemotePort
     char szHostName[HOSTNAME_BUFFER_SIZE];
     if (NormalizeHostName(lpszHostName, szHostName) == NULL || szHostName[0] == '\0') {
         ImapSetLastError(TW_ERROR_INVALID_HOSTNAME);
+        return INVALID_CLIENT;
+    }
+    /* A port beyond 16 bits would connect to another port, and a time-out
+       below zero means nothing. */
+    if (nRemotePort < 0 || nRemotePort > 0xFFFF || nTimeout < 0) {
+        ImapSetLastError(TW_ERROR_INVALID_PARAMETER);
         return INVALID_CLIENT;
     }
     if ((dwOptions & IMAP_OPTION_IPV6ONLY) && !IsIPv6Available()) {
@@ -60,7 +67,7 @@ extern "C" HCLIENT WINAPI ImapAsyncConnectA(LPCSTR lpszHostName, INT nRemotePort
     if (hClient == INVALID_CLIENT)
         return INVALID_CLIENT;
     CLIENTSESSION *lpSession = FindSession(hClient);
-    lpSession->nTimeout = nTimeout != 0 ? nTimeout : IMAP_TIMEOUT;
+    lpSession->nTimeout = nTimeout == 0 ? IMAP_TIMEOUT : nTimeout < SESSION_MAX_TIMEOUT ? nTimeout : SESSION_MAX_TIMEOUT;
     lpSession->dwOptions = dwOptions;
     lpSession->nRemotePort = nRemotePort;
     CopyHostName(lpSession->szHostName, szHostName);

@@ -8,7 +8,6 @@
 #include "frame/frame.h"
 #include "message/flags.h"
 #include "net/channel.h"
-#include "session/heap.h"
 
 #include <ctype.h>
 #include <limits.h>
@@ -269,11 +268,8 @@ extern "C" INT WINAPI ImapGetResultCode(HCLIENT hClient)
         return lpSession->nResultCode;
     lpSession->bCommandPending = FALSE;
 
-    char *lpszLine = (char *)SessionAlloc(hClient, RESPONSE_LINE_SIZE + 1);
-    if (lpszLine == NULL) {
-        ImapSetLastError(TW_ERROR_OUT_OF_MEMORY);
-        return IMAP_ERROR;
-    }
+    char szLine[RESPONSE_LINE_SIZE + 1];
+    char *lpszLine = szLine;
     int nReturn = IMAP_ERROR;
     for (;;) {
         int n = ReceiveData(hClient, (LPBYTE)lpszLine, RESPONSE_LINE_SIZE, TRUE);
@@ -353,7 +349,6 @@ extern "C" INT WINAPI ImapGetResultCode(HCLIENT hClient)
         ImapSetLastError(dwError); /* whatever a handler left behind */
     }
 done:
-    SessionFree(hClient, lpszLine);
     return nReturn;
 }
 

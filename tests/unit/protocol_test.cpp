@@ -37,8 +37,10 @@ TEST_F(Protocol, ConnectReadsGreetingAndCapabilities)
 {
     ScriptedPeer peer;
     ScriptConnect(peer, Dovecot());
-    HCLIENT h = Open(peer);
+    peer.Start();
+    HCLIENT h = ImapConnectA("127.0.0.1", peer.Port(), 7200, 0, NULL);
     ASSERT_NE(INVALID_CLIENT, h);
+    EXPECT_EQ(3600, ImapGetTimeout(h)) << "the longest time-out is an hour";
     EXPECT_TRUE(ImapIsConnected(h));
     EXPECT_EQ(IMAP_STATUS_IDLE, ImapGetStatus(h));
     char caps[1024];
@@ -322,6 +324,13 @@ TEST_F(Protocol, ConnectRefusals)
     EXPECT_LAST_ERROR(TW_ERROR_INVALID_HOSTNAME);
     EXPECT_EQ(INVALID_CLIENT, ImapConnectA("127.0.0.1", 993, 2, 0, NULL)) << "993 means implicit TLS";
     EXPECT_LAST_ERROR(TW_ERROR_SECURITY_NOT_INITIALIZED);
+    for (int nPort : {-1, 0x10000 + 143}) {
+        EXPECT_EQ(INVALID_CLIENT, ImapConnectA("127.0.0.1", nPort, 2, 0, NULL)) << nPort;
+        EXPECT_LAST_ERROR(TW_ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(INVALID_CLIENT, ImapConnectA("127.0.0.1", 143, -1, 0, NULL));
+    EXPECT_LAST_ERROR(TW_ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(0u, GetSessionTableSize()) << "refused before a session exists";
     EXPECT_EQ(INVALID_CLIENT, ImapAsyncConnectA("127.0.0.1", 143, 2, 0, NULL, (HWND)1, 1024));
     EXPECT_LAST_ERROR(TW_ERROR_NOT_IMPLEMENTED);
 }
