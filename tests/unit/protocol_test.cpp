@@ -417,3 +417,32 @@ TEST_F(Protocol, CommandEventReachesRegisteredCallback)
 }
 
 } // namespace
+
+#if !defined(_WIN32)
+namespace {
+
+/* Every allocation of a connection failed in turn: a clean error, never a
+   half-made session (AddressSanitizer checks that nothing leaks). */
+TEST_F(Protocol, ConnectSurvivesEachFailedAllocation)
+{
+    for (int n = 0; n < 8; n++) {
+        ScriptedPeer peer;
+        ScriptConnect(peer, Dovecot());
+        peer.SetStepTimeout(500);
+        peer.Start();
+        PlatformFailAllocationAfter(n);
+        HCLIENT h = ImapConnectW(W(Utf16("127.0.0.1")), peer.Port(), 2, 0, NULL);
+        DWORD dwError = ImapGetLastError();
+        PlatformFailAllocationAfter(-1);
+        if (h == INVALID_CLIENT) {
+            EXPECT_TRUE(dwError == TW_ERROR_OUT_OF_MEMORY || dwError == TW_ERROR_INVALID_HOSTNAME)
+                << n << ": " << TwHex(dwError).value;
+        } else {
+            EXPECT_EQ(0, ImapDisconnect(h)) << n;
+        }
+        peer.Finish(1000);
+    }
+}
+
+} // namespace
+#endif
