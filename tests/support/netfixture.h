@@ -41,6 +41,15 @@ protected:
         return h;
     }
 
+    /* Starts the peer and connects to it with ImapConnect. */
+    static HCLIENT ConnectImap(ScriptedPeer &peer, DWORD dwOptions = 0)
+    {
+        peer.Start();
+        HCLIENT h = ImapConnectA("127.0.0.1", peer.Port(), 2, dwOptions, NULL);
+        EXPECT_NE(INVALID_CLIENT, h) << TwHex(ImapGetLastError()).value;
+        return h;
+    }
+
     /* One ImapRead into a buffer of cb bytes, as a string; empty on error. */
     static std::string Read(HCLIENT h, int cb = 1024)
     {

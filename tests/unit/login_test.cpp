@@ -11,16 +11,7 @@
 
 namespace {
 
-class Login : public NetTest {
-protected:
-    HCLIENT Open(ScriptedPeer &peer)
-    {
-        peer.Start();
-        HCLIENT h = ImapConnectA("127.0.0.1", peer.Port(), 2, 0, NULL);
-        EXPECT_NE(INVALID_CLIENT, h) << TwHex(ImapGetLastError()).value;
-        return h;
-    }
-};
+class Login : public NetTest {};
 
 TEST(LoginStrings, QuotingTable)
 {
@@ -78,7 +69,7 @@ TEST_F(Login, LoginQuotesAndRefreshesCapabilities)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 LOGIN \"tw3\" \"pa\\\"ss\\\\word\"").Send("A0002 OK Logged in\r\n")
         .Expect("A0003 CAPABILITY").Send("* CAPABILITY IMAP4rev1 IDLE MOVE\r\nA0003 OK\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(1, ImapLoginA(h, IMAP_AUTH_LOGIN, "tw3", "pa\"ss\\word"));
     EXPECT_LAST_ERROR(0);
@@ -95,7 +86,7 @@ TEST_F(Login, PlainSendsTheInitialResponse)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 AUTHENTICATE PLAIN AHR3MQB0dzFwYXNz").Send("A0002 OK Logged in\r\n")
         .Expect("A0003 CAPABILITY").Send("* CAPABILITY IMAP4rev1\r\nA0003 OK\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(1, ImapLoginW(h, IMAP_AUTH_PLAIN, W(Utf16("tw1")), W(Utf16("tw1pass"))));
     EXPECT_TRUE(peer.Finish());
@@ -109,7 +100,7 @@ TEST_F(Login, RejectedLoginKeepsTheSession)
         .Expect("A0002 LOGIN \"tw1\" \"wrong\"").Send("A0002 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")
         .Expect("A0003 LOGIN \"tw1\" \"tw1pass\"").Send("A0003 OK\r\n")
         .Expect("A0004 CAPABILITY").Send("* CAPABILITY IMAP4rev1\r\nA0004 OK\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(-1, ImapLoginA(h, IMAP_AUTH_LOGIN, "tw1", "wrong"));
     EXPECT_LAST_ERROR(TW_ERROR_AUTHENTICATION_FAILED);
@@ -121,7 +112,7 @@ TEST_F(Login, RefusalsSendNothing)
     std::string user64(64, 'u'), user65(65, 'u');
     ScriptedPeer peer;
     ScriptConnect(peer, Plainish()).ExpectClose();
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     struct { int idAuth; const char *lpszUser, *lpszPassword; DWORD dwError; } cases[] = {
         {IMAP_AUTH_LOGIN, user65.c_str(), "pw", TW_ERROR_INVALID_USERNAME},
@@ -153,7 +144,7 @@ TEST_F(Login, AnonymousAndLongestNames)
     ScriptConnect(peer, Dialect{"* OK hi\r\n", "IMAP4rev1 SASL-IR AUTH=ANONYMOUS"})
         .Expect("A0002 AUTHENTICATE ANONYMOUS dHJhY2U=").Send("A0002 NO not now\r\n")
         .Expect("A0003 LOGIN \"" + user64 + "\" \"" + pass64 + "\"").Send("A0003 NO\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(-1, ImapLoginA(h, IMAP_AUTH_ANONYMOUS, "trace", NULL)) << "the password is not looked at";
     EXPECT_LAST_ERROR(TW_ERROR_AUTHENTICATION_FAILED);

@@ -15,15 +15,6 @@ namespace {
 
 class Protocol : public NetTest {
 protected:
-    /* Connects with ImapConnect to a peer scripted with the dialect. */
-    HCLIENT Open(ScriptedPeer &peer, DWORD dwOptions = 0)
-    {
-        peer.Start();
-        HCLIENT h = ImapConnectA("127.0.0.1", peer.Port(), 2, dwOptions, NULL);
-        EXPECT_NE(INVALID_CLIENT, h) << TwHex(ImapGetLastError()).value;
-        return h;
-    }
-
     /* What the client sent after the connection sequence. */
     static std::string AfterConnect(const ScriptedPeer &peer)
     {
@@ -55,7 +46,7 @@ TEST_F(Protocol, TagsCountToA9999AndWrap)
     ScriptConnect(peer, Dovecot())
         .Expect("A9999 NOOP").Send("A9999 OK\r\n")
         .Expect("A0001 NOOP").Send("A0001 OK\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     FindSession(h)->nCommandTag = 9998;
     EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL));
@@ -70,7 +61,7 @@ TEST_F(Protocol, CommandLineKeepsCaseAndAddsNoTrailingSpace)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 noop").Send("A0002 OK NOOP completed.\r\n")
         .Expect("A0003 EXAMINE INBOX").Send("A0003 OK done\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "noop", ""));
     EXPECT_EQ(22, FindSession(h)->nCommandId);
@@ -85,7 +76,7 @@ TEST_F(Protocol, LengthLimitLeavesTheTagAlone)
     std::string command(1000, 'X');
     ScriptedPeer peer;
     ScriptConnect(peer, Dovecot()).Expect("A0002 " + command + " 1234567").Send("A0002 BAD no\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(-1, ImapCommandA(h, command.c_str(), "12345678"));
     EXPECT_LAST_ERROR(TW_ERROR_INVALID_PARAMETER);
@@ -101,7 +92,7 @@ TEST_F(Protocol, LineEndsInTheTextAreRefused)
     ScriptedPeer peer;
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 APPEND INBOX {3+}").Expect("abc").Send("A0002 OK appended\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     struct { const char *lpszCommand, *lpszParam; } bad[] = {
         {"NOOP\r\nA0099 DELETE INBOX", NULL},
@@ -129,7 +120,7 @@ TEST_F(Protocol, ContinuationAndNoWithAlert)
         .Expect("A0002 APPEND INBOX {5}").Send("+ Ready for literal data\r\n")
         .Expect("hello").Send("A0002 OK APPEND completed\r\n")
         .Expect("A0003 DELETE INBOX").Send("A0003 NO [ALERT] denied\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_CONTINUE, ImapCommandA(h, "APPEND", "INBOX {5}"));
     char text[64];
@@ -166,7 +157,7 @@ TEST_F(Protocol, ReaderStoresWhatSelectionCarries)
               "A0002 OK [READ-WRITE] SELECT completed\r\n")
         .Expect("A0003 NOOP")
         .Send("* 17 EXISTS\r\n* OK [UIDNEXT 9] ignored outside a selection\r\nA0003 OK [READ-ONLY] done\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "SELECT", "INBOX"));
     CLIENTSESSION *lp = FindSession(h);
@@ -192,7 +183,7 @@ TEST_F(Protocol, CapabilityStoredOnlyForCapability)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 NOOP").Send("* CAPABILITY IMAP4rev1 ONLY-DURING-NOOP\r\nA0002 OK\r\n")
         .Expect("A0003 capability").Send("* CAPABILITY IMAP4rev1 NEW\r\nA0003 OK\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL));
     EXPECT_STREQ(Dovecot().lpszCapability, FindSession(h)->szCapability);
@@ -216,7 +207,7 @@ TEST_F(Protocol, StreamModeHandsOutEachLine)
         .Expect("A0002 LIST \"\" \"*\"")
         .Send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST () \"/\" Archive\r\n"
               "* LIST (\\Noselect) \"/\" Work\r\nA0002 OK List completed.\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     FindSession(h)->bStreamResponses = TRUE;
     EXPECT_EQ(0, ImapCommandA(h, "LIST", "\"\" \"*\""));
@@ -241,7 +232,7 @@ TEST_F(Protocol, NormalModeReadsAnnouncedLiterals)
         .Send("* LIST () \"/\" {19}\r\nA0002 OK not really\r\n"
               "* LIST () \"/\" {4}\r\nAB\r\n {3}\r\nxyz\r\n"
               ")\r\nA0002 OK List completed.\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "LIST", "\"\" \"*\""));
     EXPECT_STREQ("List completed.", FindSession(h)->szResultString);
@@ -253,7 +244,7 @@ TEST_F(Protocol, LateCompletionIsDropped)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 NOOP").Pause(1500).Send("A0002 OK late\r\n")
         .Expect("A0003 NOOP").Send("A0003 OK mine\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     ImapSetTimeout(h, 1);
     EXPECT_EQ(-1, ImapCommandA(h, "NOOP", NULL));
@@ -270,7 +261,7 @@ TEST_F(Protocol, UnknownAndOddLines)
         .Expect("A0002 NOOP").Send("A0002 PONG\r\n")
         .Expect("A0003 NOOP").Send("A0003 OK\r\n")
         .Expect("A0004 NOOP").Send("garbage here\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(IMAP_RESULT_UNKNOWN, ImapCommandA(h, "NOOP", NULL));
     EXPECT_LAST_ERROR(TW_ERROR_UNEXPECTED_SERVER_RESPONSE);
@@ -301,7 +292,7 @@ TEST_F(Protocol, IdentifySendsIdOnlyWhenOffered)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 ID (\"name\" \"Tidewire\" \"version\" \"9.5\" \"vendor\" \"Marrowby\")")
         .Send("* ID NIL\r\nA0002 NO not today\r\n");
-    HCLIENT h = Open(peer, IMAP_OPTION_IDENTIFY);
+    HCLIENT h = ConnectImap(peer, IMAP_OPTION_IDENTIFY);
     ASSERT_NE(INVALID_CLIENT, h) << "a refused ID does not fail the connection";
     EXPECT_TRUE(peer.Finish());
     EXPECT_EQ("", peer.Error());
@@ -309,7 +300,7 @@ TEST_F(Protocol, IdentifySendsIdOnlyWhenOffered)
     /* IDLE is not ID: capabilities are whole words. */
     ScriptedPeer other;
     ScriptConnect(other, Plainish()).ExpectClose();
-    HCLIENT h2 = Open(other, IMAP_OPTION_IDENTIFY);
+    HCLIENT h2 = ConnectImap(other, IMAP_OPTION_IDENTIFY);
     ASSERT_NE(INVALID_CLIENT, h2);
     ReleaseSession(h2);
     EXPECT_TRUE(other.Finish());
@@ -352,7 +343,7 @@ TEST_F(Protocol, PartialSendsAreCompleted)
     static const STREAMFILTER filter = {nullptr, Trickle::Send};
     ScriptedPeer peer;
     ScriptConnect(peer, Dovecot()).Expect("A0002 EXAMINE \"Some Mailbox\"").Send("A0002 OK done\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     SetStreamFilter(&filter);
     int nResult = ImapCommandA(h, "EXAMINE", "\"Some Mailbox\"");
@@ -367,7 +358,7 @@ TEST_F(Protocol, DisconnectLogsOutAndCloses)
     ScriptedPeer peer;
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 LOGOUT").Send("* BYE Logging out\r\nA0002 OK Logout completed.\r\n").ExpectClose();
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(0, ImapDisconnect(h));
     EXPECT_TRUE(peer.Finish());
@@ -378,7 +369,7 @@ TEST_F(Protocol, DisconnectLogsOutAndCloses)
     /* A server that has already gone: still 0. */
     ScriptedPeer gone;
     ScriptConnect(gone, Dovecot()).Close();
-    HCLIENT h2 = Open(gone);
+    HCLIENT h2 = ConnectImap(gone);
     ASSERT_NE(INVALID_CLIENT, h2);
     EXPECT_TRUE(gone.Finish());
     EXPECT_EQ(0, ImapDisconnect(h2));
@@ -401,7 +392,7 @@ TEST_F(Protocol, CommandEventReachesRegisteredCallback)
     ScriptConnect(peer, Dovecot())
         .Expect("A0002 NOOP").Send("A0002 OK\r\n")
         .Expect("A0003 DELETE x").Send("A0003 NO nope\r\n");
-    HCLIENT h = Open(peer);
+    HCLIENT h = ConnectImap(peer);
     ASSERT_NE(INVALID_CLIENT, h);
     EXPECT_EQ(0, ImapRegisterEvent(h, IMAP_EVENT_COMMAND, RecordEvent, 7));
     ImapCommandA(h, "NOOP", NULL);
