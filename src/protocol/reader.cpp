@@ -126,7 +126,7 @@ int ParseResponseLine(const char *lpszText, HCLIENT hClient, BOOL bTagged)
     lpSession->bTaggedResponse = bTagged;
 
     if (isdigit((unsigned char)*p)) {
-        lpSession->nResponseNumber = atoi(p);
+        lpSession->nResponseNumber = (LONG)ParseNumber(p); /* no overflow on absurd numbers */
         while (isdigit((unsigned char)*p))
             p++;
         p = SkipBlanks(p);
@@ -236,6 +236,21 @@ static BOOL SkipLiterals(HCLIENT hClient, long long nLiteral, char *lpszLine)
     return TRUE;
 }
 
+/* Reads the rest of a line longer than the line buffer, piece by piece,
+   and leaves its last piece in lpszLine. The length of that piece, or -1
+   with the last error set when the read fails. */
+static int DrainLine(HCLIENT hClient, char *lpszLine)
+{
+    for (;;) {
+        int n = ReceiveData(hClient, (LPBYTE)lpszLine, RESPONSE_LINE_SIZE, TRUE);
+        if (n <= 0)
+            return -1;
+        lpszLine[n] = '\0';
+        if (lpszLine[n - 1] == '\n')
+            return n;
+    }
+}
+
 /* Whether a line's first word is a tag of this library (A and 4 digits),
    and whether it is the tag of the command outstanding. */
 static bool IsLibraryTag(const char *lpszLine)
@@ -288,13 +303,22 @@ extern "C" INT WINAPI ImapGetResultCode(HCLIENT hClient)
         if (n == 0)
             break; /* the read ended without data or error */
 
+        /* A line longer than the buffer arrives in pieces. Outside stream
+           mode only its first piece is parsed, and the rest is read and
+           dropped here, so that it is not taken for further lines. */
+        bool bDrain = lpszLine[n - 1] != '\n' && !lpSession->bStreamResponses;
         char c = lpszLine[0];
-        if (c == ')')
+        if (c == ')') {
+            if (bDrain && DrainLine(hClient, lpszLine) < 0)
+                goto done;
             continue; /* closes a response whose literal was read */
+        }
         if (c == '*') {
             bool bEnds = !lpSession->bConnected || lpSession->bStreamResponses || lpSession->dwIdleThreadId != 0;
             const char *p = SkipBlanks(lpszLine + 1);
             if (ParseResponseLine(p, hClient, FALSE) == -1 && ImapGetLastError() != 0)
+                goto done;
+            if (bDrain && (n = DrainLine(hClient, lpszLine)) < 0)
                 goto done;
             if (bEnds)
                 break;
@@ -310,6 +334,8 @@ extern "C" INT WINAPI ImapGetResultCode(HCLIENT hClient)
             lpSession->nResultCode = IMAP_RESULT_CONTINUE;
             CopyText(lpSession->szResultString, p, SESSION_RESULT_SIZE - 1);
             TrimTrailingBlanks(lpSession->szResultString);
+            if (bDrain && DrainLine(hClient, lpszLine) < 0)
+                goto done;
             break;
         }
         if (c == 'A') {
@@ -317,18 +343,25 @@ extern "C" INT WINAPI ImapGetResultCode(HCLIENT hClient)
                carries an older tag: it is read and dropped. */
             char szTag[8];
             snprintf(szTag, sizeof(szTag), "A%04u", (unsigned)lpSession->nCommandTag);
-            if (IsLibraryTag(lpszLine) && strncmp(lpszLine, szTag, 5) != 0)
-                continue;
-            lpSession->bStreamResponses = FALSE;
-            const char *p = lpszLine;
-            while (*p != '\0' && !IsBlank(*p))
-                p++;
-            if (ParseResponseLine(SkipBlanks(p), hClient, TRUE) == -1 && ImapGetLastError() != 0)
+            bool bOlder = IsLibraryTag(lpszLine) && strncmp(lpszLine, szTag, 5) != 0;
+            if (!bOlder) {
+                lpSession->bStreamResponses = FALSE;
+                const char *p = lpszLine;
+                while (*p != '\0' && !IsBlank(*p))
+                    p++;
+                if (ParseResponseLine(SkipBlanks(p), hClient, TRUE) == -1 && ImapGetLastError() != 0)
+                    goto done;
+            }
+            if (bDrain && DrainLine(hClient, lpszLine) < 0)
                 goto done;
+            if (bOlder)
+                continue;
             break;
         }
         lpSession->nResultCode = IMAP_RESULT_UNKNOWN;
         CopyText(lpSession->szResultString, lpszLine, SESSION_RESULT_SIZE - 1);
+        if (bDrain && DrainLine(hClient, lpszLine) < 0)
+            goto done;
         break;
     }
 

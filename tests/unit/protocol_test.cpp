@@ -437,3 +437,59 @@ TEST_F(Protocol, ConnectSurvivesEachFailedAllocation)
 
 } // namespace
 #endif
+
+namespace {
+
+/* A server that sends what no server should: each line is read, the
+   session survives, and the next command still works. */
+TEST_F(Protocol, HostileLinesAreSurvived)
+{
+    std::string longLine(9000, 'x');
+    ScriptedPeer peer;
+    ScriptConnect(peer, Dovecot())
+        .Expect("A0002 NOOP")
+        .Send("* 99999999999999999999 EXISTS\r\n"
+              "* OK [UIDNEXT 123\r\n"
+              "* OK [" + std::string(300, 'C') + " " + std::string(9000, 'a') + "]\r\n"
+              "* " + longLine + "\r\n"
+              "* FLAGS (\\Seen \\\r\n"
+              "* LIST () \"/\" {0}\r\n\r\n"
+              "A0002 OK survived\r\n")
+        .Expect("A0003 NOOP").Send("A0003 OK again\r\n");
+    peer.Send(std::string("* 3 EXISTS\r\n"));
+    HCLIENT h = ConnectImap(peer);
+    ASSERT_NE(INVALID_CLIENT, h);
+    EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL));
+    EXPECT_EQ(2147483647, FindSession(h)->nMessages);
+    EXPECT_STREQ("survived", FindSession(h)->szResultString);
+    EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL));
+    EXPECT_TRUE(peer.Finish());
+    EXPECT_EQ("", peer.Error());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Protocol, LongAnswerLinesDoNotEndTheCommand)
+{
+    /* A SEARCH answer of thousands of numbers is longer than the line
+       buffer; so can a completion's text be. */
+    std::string numbers;
+    for (int i = 1; i <= 5000; i++)
+        numbers += " " + std::to_string(i);
+    ScriptedPeer peer;
+    ScriptConnect(peer, Dovecot())
+        .Expect("A0002 SEARCH ALL").Send("* SEARCH" + numbers + "\r\nA0002 OK Search completed\r\n")
+        .Expect("A0003 NOOP").Send("A0003 OK" + numbers + "\r\n")
+        .Expect("A0004 NOOP").Send("A0004 OK short\r\n");
+    HCLIENT h = ConnectImap(peer);
+    ASSERT_NE(INVALID_CLIENT, h);
+    EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "SEARCH", "ALL"));
+    EXPECT_STREQ("Search completed", FindSession(h)->szResultString);
+    EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL));
+    EXPECT_EQ(IMAP_RESULT_OK, ImapCommandA(h, "NOOP", NULL)) << "the rest of the long completion was dropped";
+    EXPECT_STREQ("short", FindSession(h)->szResultString);
+}
+
+} // namespace
