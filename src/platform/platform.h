@@ -26,6 +26,7 @@
 
 #include "twtypes.h"
 #include "platform/winsock_types.h"
+#include "twplatform.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -235,36 +236,14 @@ HANDLE WINAPI GetProcessHeap(void);
 
 /* ---- Global and local memory ------------------------------------------- */
 
-#define GMEM_FIXED          0x0000
-#define GMEM_MOVEABLE       0x0002
-#define GMEM_NOCOMPACT      0x0010
-#define GMEM_NODISCARD      0x0020
-#define GMEM_ZEROINIT       0x0040
-#define GMEM_MODIFY         0x0080
-#define GMEM_DISCARDABLE    0x0100
-#define GMEM_SHARE          0x2000
-#define GMEM_DDESHARE       0x2000
-#define GMEM_LOCKCOUNT      0x00FF
-#define GMEM_DISCARDED      0x4000
-#define GMEM_INVALID_HANDLE 0x8000
-#define GHND                (GMEM_MOVEABLE | GMEM_ZEROINIT)
-#define GPTR                (GMEM_FIXED | GMEM_ZEROINIT)
+/* GMEM_ flags and the Global* functions are those applications use too:
+   they come from the public twplatform.h. */
 
 #define LMEM_FIXED    0x0000
 #define LMEM_MOVEABLE 0x0002
 #define LMEM_ZEROINIT 0x0040
 #define LHND          (LMEM_MOVEABLE | LMEM_ZEROINIT)
 #define LPTR          (LMEM_FIXED | LMEM_ZEROINIT)
-
-/* A fixed block's handle is its address; a movable block's handle is not an
-   address at all (using it as one faults), only GlobalLock gives one. */
-HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
-HGLOBAL WINAPI GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags);
-LPVOID WINAPI GlobalLock(HGLOBAL hMem);
-BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
-HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
-SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
-UINT WINAPI GlobalFlags(HGLOBAL hMem);
 
 /* Local memory is global memory, as on Win32. */
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);

@@ -171,3 +171,24 @@ TEST_F(Library, VersionRecord)
 #endif
 
 } // namespace
+
+#include "twplatform.h"
+
+namespace {
+
+/* An allocating download hands over a global-memory block that the
+   application frees itself: the functions are there for it on both
+   targets. */
+TEST(PlatformForApplications, GlobalMemoryRoundTrip)
+{
+    HGLOBAL h = GlobalAlloc(GHND, 64);
+    ASSERT_NE(nullptr, h);
+    char *p = (char *)GlobalLock(h);
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(0, p[63]);
+    GlobalUnlock(h);
+    EXPECT_LE(64u, (unsigned)GlobalSize(h));
+    EXPECT_EQ(nullptr, GlobalFree(h));
+}
+
+} // namespace

@@ -1,6 +1,8 @@
 /*
- * The API header must compile alone as C, with strict warnings, on every
- * target. Including it twice checks the include guard as well.
+ * The public headers must compile alone as C, with strict warnings, on
+ * every target. Including each twice checks the include guards as well.
  */
+#include "twplatform.h"
+#include "twplatform.h"
 #include "twmapav9.h"
 #include "twmapav9.h"
